@@ -1,0 +1,313 @@
+#include "Foundation/PropertyList.h"
+
+#include "Log/Log.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <plist/plist.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct PlistDeleter {
+    void operator()(void* p) const
+    {
+        if (p)
+            plist_free(static_cast<plist_t>(p));
+    }
+};
+using PlistHandle = std::unique_ptr<void, PlistDeleter>;
+
+// Deeply nested input is refused rather than recursed into without bound.
+constexpr int kMaximumDepth = 512;
+
+std::optional<Value> fromPlist(plist_t node, int depth)
+{
+    if (!node || depth > kMaximumDepth)
+        return std::nullopt;
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t b = 0;
+        plist_get_bool_val(node, &b);
+        return Value(b != 0);
+    }
+    case PLIST_UINT: {
+        uint64_t u = 0;
+        plist_get_uint_val(node, &u);
+        return Value(static_cast<long long>(u));
+    }
+    case PLIST_UID: {
+        uint64_t u = 0;
+        plist_get_uid_val(node, &u);
+        return Value(static_cast<long long>(u));
+    }
+    case PLIST_REAL: {
+        double d = 0;
+        plist_get_real_val(node, &d);
+        return Value(d);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+        char* s = nullptr;
+        if (plist_get_node_type(node) == PLIST_STRING)
+            plist_get_string_val(node, &s);
+        else
+            plist_get_key_val(node, &s);
+        Value v(std::string(s ? s : ""));
+        std::free(s);
+        return v;
+    }
+    case PLIST_DATA: {
+        char* bytes = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &bytes, &length);
+        Value::Bytes data(reinterpret_cast<uint8_t*>(bytes), reinterpret_cast<uint8_t*>(bytes) + length);
+        std::free(bytes);
+        return Value::data(std::move(data));
+    }
+    case PLIST_DATE: {
+        int32_t sec = 0, usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        return Value::date(sec + usec / 1e6);
+    }
+    case PLIST_ARRAY: {
+        Value::Array items;
+        uint32_t n = plist_array_get_size(node);
+        items.reserve(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            auto item = fromPlist(plist_array_get_item(node, i), depth + 1);
+            if (!item)
+                return std::nullopt;
+            items.push_back(std::move(*item));
+        }
+        return Value(std::move(items));
+    }
+    case PLIST_DICT: {
+        Value::Dictionary entries;
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        for (;;) {
+            char* key = nullptr;
+            plist_t item = nullptr;
+            plist_dict_next_item(node, it, &key, &item);
+            if (!item) {
+                std::free(key);
+                break;
+            }
+            auto value = fromPlist(item, depth + 1);
+            std::string k(key ? key : "");
+            std::free(key);
+            if (!value) {
+                std::free(it);
+                return std::nullopt;
+            }
+            entries.insert_or_assign(std::move(k), std::move(*value));
+        }
+        std::free(it);
+        return Value(std::move(entries));
+    }
+    default: return std::nullopt;
+    }
+}
+
+plist_t toPlist(const Value& v, int depth)
+{
+    if (depth > kMaximumDepth)
+        return nullptr;
+    switch (v.type()) {
+    case Value::Type::Nil: return nullptr;
+    case Value::Type::Boolean: return plist_new_bool(*v.boolean() ? 1 : 0);
+    case Value::Type::Integer: return plist_new_uint(static_cast<uint64_t>(*v.integer()));
+    case Value::Type::Real: return plist_new_real(*v.real());
+    case Value::Type::String: return plist_new_string(v.string()->c_str());
+    case Value::Type::Data: {
+        const auto& b = *v.bytes();
+        return plist_new_data(reinterpret_cast<const char*>(b.data()), b.size());
+    }
+    case Value::Type::Date: {
+        double s = v.dateValue()->secondsSinceReferenceDate;
+        double whole = std::floor(s);
+        return plist_new_date(static_cast<int32_t>(whole), static_cast<int32_t>(std::lround((s - whole) * 1e6)));
+    }
+    case Value::Type::Array: {
+        plist_t array = plist_new_array();
+        for (const auto& item : *v.arrayValue()) {
+            plist_t child = toPlist(item, depth + 1);
+            if (!child) {
+                plist_free(array);
+                return nullptr;
+            }
+            plist_array_append_item(array, child);
+        }
+        return array;
+    }
+    case Value::Type::Dictionary: {
+        plist_t dict = plist_new_dict();
+        for (const auto& [key, item] : *v.dictionaryValue()) {
+            plist_t child = toPlist(item, depth + 1);
+            if (!child) {
+                plist_free(dict);
+                return nullptr;
+            }
+            plist_dict_set_item(dict, key.c_str(), child);
+        }
+        return dict;
+    }
+    }
+    return nullptr;
+}
+
+bool looksLikePropertyList(std::string_view data)
+{
+    if (data.size() >= 8 && data.substr(0, 6) == "bplist")
+        return true;
+    // libplist's XML reader is lenient; insist on the document's own marker.
+    return data.find("<plist") != std::string_view::npos;
+}
+
+} // namespace
+
+std::optional<Value> propertyListFromData(std::string_view data)
+{
+    if (data.empty() || data.size() > UINT32_MAX || !looksLikePropertyList(data))
+        return std::nullopt;
+    plist_t root = nullptr;
+    if (plist_is_binary(data.data(), static_cast<uint32_t>(data.size())))
+        plist_from_bin(data.data(), static_cast<uint32_t>(data.size()), &root);
+    else
+        plist_from_xml(data.data(), static_cast<uint32_t>(data.size()), &root);
+    PlistHandle handle(root);
+    if (!root)
+        return std::nullopt;
+    return fromPlist(root, 0);
+}
+
+std::optional<std::string> xmlPropertyListData(const Value& value)
+{
+    PlistHandle root(toPlist(value, 0));
+    if (!root)
+        return std::nullopt;
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(static_cast<plist_t>(root.get()), &xml, &length);
+    if (!xml)
+        return std::nullopt;
+    std::string out(xml, length);
+    plist_to_xml_free(xml);
+    return out;
+}
+
+std::optional<std::string> binaryPropertyListData(const Value& value)
+{
+    PlistHandle root(toPlist(value, 0));
+    if (!root)
+        return std::nullopt;
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(static_cast<plist_t>(root.get()), &bin, &length);
+    if (!bin)
+        return std::nullopt;
+    std::string out(bin, length);
+    plist_to_bin_free(bin);
+    return out;
+}
+
+PropertyListReadResult readPropertyList(const std::string& path, std::optional<Value::Type> expectedRoot)
+{
+    PropertyListReadResult result;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        result.status = PropertyListStatus::Missing;
+        result.reason = "no such file";
+        return result;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in || std::filesystem::is_directory(path, ec)) {
+        result.status = PropertyListStatus::Unreadable;
+        result.reason = "cannot be opened";
+        return result;
+    }
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    auto parsed = propertyListFromData(contents.str());
+    if (!parsed) {
+        result.status = PropertyListStatus::NotAPropertyList;
+        result.reason = "not a property list";
+        return result;
+    }
+    if (expectedRoot && parsed->type() != *expectedRoot) {
+        result.status = PropertyListStatus::UnexpectedRootType;
+        result.reason = stringWithFormat("root is %s, not %s", valueTypeName(parsed->type()), valueTypeName(*expectedRoot));
+        return result;
+    }
+    result.status = PropertyListStatus::Ok;
+    result.value = std::move(*parsed);
+    return result;
+}
+
+Value readPropertyListFile(const std::string& path, std::optional<Value::Type> expectedRoot)
+{
+    auto result = readPropertyList(path, expectedRoot);
+    if (!result.ok())
+        logError("PropertyList error: Unable to read \"%s\": %s.\n", path, result.reason);
+    return std::move(result.value);
+}
+
+bool writePropertyListFile(const std::string& path, const Value& value, std::string* error, bool createFolders)
+{
+    auto fail = [&](std::string why) {
+        if (error)
+            *error = std::move(why);
+        return false;
+    };
+    auto xml = xmlPropertyListData(value);
+    if (!xml)
+        return fail("the value cannot be written as a property list");
+    std::filesystem::path target(path);
+    std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    std::error_code ec;
+    if (createFolders)
+        std::filesystem::create_directories(folder, ec);
+    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return fail(std::string("cannot create a temporary file: ") + std::strerror(errno));
+    const char* p = xml->data();
+    std::size_t left = xml->size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            std::string why = std::string("write failed: ") + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return fail(why);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    fchmod(fd, 0644);
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        ::unlink(temporary.c_str());
+        return fail(std::string("flush failed: ") + std::strerror(errno));
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::string why = std::string("rename failed: ") + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return fail(why);
+    }
+    int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dirfd >= 0) {
+        ::fsync(dirfd);
+        ::close(dirfd);
+    }
+    return true;
+}
