@@ -1,0 +1,57 @@
+// Machine: the simulated computer behind the platform layer.
+//
+// One model, reached in-process through Machine::shared() (tests link it
+// and drive it directly with the virtual clock). It owns the user table,
+// the identity of the program running on it, failure injection and the
+// disk root; the driver and HID models, the console, power, processes and
+// the rest join it as their own files.
+#pragma once
+
+#include "Failures.h"
+#include "Users.h"
+
+#include <cstdint>
+#include <string>
+
+namespace machine {
+
+class Machine {
+public:
+    static Machine& shared();
+    // Back to a freshly booted machine: only root, nothing running, no
+    // failures; the disk root stays.
+    void reset();
+
+    UserTable& users() { return users_; }
+    Failures& failures() { return failures_; }
+
+    // The identity of the program running on the machine. In-process it is
+    // simulated; where the program really runs as root, the Unix shims also
+    // switch the real effective id.
+    std::uint32_t realUserId() const { return realUid_; }
+    std::uint32_t effectiveUserId() const { return effectiveUid_; }
+    void setRealUserId(std::uint32_t uid) { realUid_ = uid; }
+    void setEffectiveUserId(std::uint32_t uid) { effectiveUid_ = uid; }
+    // The home folder (system path) of the effective user; "/var/root" for
+    // root, empty when the id has no user.
+    std::string effectiveUserHome() const;
+
+    // "~" and "~name" at the start of a system path, through the user table;
+    // an unknown user leaves the path unchanged.
+    std::string expandTilde(const std::string& path) const;
+
+    // The host part of by-host preference file names
+    // ("/Library/Preferences/ByHost/<domain>.<hostIdentifier>.plist").
+    const std::string& hostIdentifier() const { return hostIdentifier_; }
+    void setHostIdentifier(std::string id) { hostIdentifier_ = std::move(id); }
+
+private:
+    Machine() = default;
+    UserTable users_;
+    Failures failures_;
+    std::uint32_t realUid_ = 0;
+    std::uint32_t effectiveUid_ = 0;
+    std::string hostIdentifier_ = "001122334455";
+};
+
+} // namespace machine

@@ -1,0 +1,35 @@
+// The simulated machine's user table: short name, user id, group id and home
+// folder (a system path such as "/Users/alice", found under the disk root).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace machine {
+
+struct User {
+    std::string name;
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 20;
+    std::string home; // system path
+};
+
+class UserTable {
+public:
+    UserTable();
+    // Adds (or replaces) a user; the home defaults to "/Users/<name>"
+    // ("/var/root" for root).
+    const User& addUser(std::string name, std::uint32_t uid, std::string home = {});
+    void removeUser(const std::string& name);
+    const User* userNamed(const std::string& name) const;
+    const User* userWithId(std::uint32_t uid) const;
+    const std::vector<User>& all() const { return users_; }
+    void reset();
+
+private:
+    std::vector<User> users_;
+};
+
+} // namespace machine

@@ -1,0 +1,28 @@
+#include "Foundation/FileManager.h"
+
+#include "Paths/DiskRoot.h"
+#include "machine/Machine.h"
+
+#include <sys/stat.h>
+
+std::string expandTildeInPath(const std::string& path)
+{
+    return machine::Machine::shared().expandTilde(path);
+}
+
+bool fileExistsAtPath(const std::string& systemPath)
+{
+    return fileExistsAtPath(systemPath, nullptr);
+}
+
+bool fileExistsAtPath(const std::string& systemPath, bool* isDirectory)
+{
+    if (systemPath.empty())
+        return false;
+    struct stat st {};
+    if (::stat(hostPath(systemPath).c_str(), &st) != 0)
+        return false;
+    if (isDirectory)
+        *isDirectory = S_ISDIR(st.st_mode);
+    return true;
+}
