@@ -1,0 +1,141 @@
+#include "Notifications/DistributedNotificationCenter.h"
+
+#include <algorithm>
+
+namespace {
+
+std::uint32_t& defaultSession()
+{
+    static std::uint32_t session = kNoLoginSession;
+    return session;
+}
+
+std::unique_ptr<DistributedNotificationCenter>& defaultCentreSlot()
+{
+    static std::unique_ptr<DistributedNotificationCenter> centre;
+    return centre;
+}
+
+} // namespace
+
+// ---- hub
+
+DistributedNotificationHub& DistributedNotificationHub::shared()
+{
+    static DistributedNotificationHub hub;
+    return hub;
+}
+
+void DistributedNotificationHub::attach(DistributedNotificationCenter* centre)
+{
+    centres_.push_back(centre);
+}
+
+void DistributedNotificationHub::detach(DistributedNotificationCenter* centre)
+{
+    std::erase(centres_, centre);
+}
+
+void DistributedNotificationHub::post(std::uint32_t fromSession, const Notification& notification, bool deliverToAllSessions)
+{
+    deliverLocally(fromSession, notification, deliverToAllSessions);
+    if (forwarder_)
+        forwarder_(fromSession, notification, deliverToAllSessions);
+}
+
+void DistributedNotificationHub::deliverLocally(std::uint32_t fromSession, const Notification& notification, bool deliverToAllSessions)
+{
+    auto centres = centres_;
+    for (auto* centre : centres) {
+        if (deliverToAllSessions || centre->session() == fromSession)
+            centre->enqueue(notification);
+    }
+}
+
+// ---- centre
+
+DistributedNotificationCenter& DistributedNotificationCenter::defaultCenter()
+{
+    auto& slot = defaultCentreSlot();
+    if (!slot)
+        slot = std::make_unique<DistributedNotificationCenter>(defaultSession());
+    return *slot;
+}
+
+void DistributedNotificationCenter::setDefaultSession(std::uint32_t session)
+{
+    defaultSession() = session;
+    if (auto& slot = defaultCentreSlot())
+        slot->session_ = session;
+}
+
+void DistributedNotificationCenter::resetForTesting()
+{
+    defaultCentreSlot().reset();
+    defaultSession() = kNoLoginSession;
+}
+
+DistributedNotificationCenter::DistributedNotificationCenter(std::uint32_t session, RunLoop& runLoop)
+    : session_(session)
+    , runLoop_(&runLoop)
+{
+    source_ = RunLoopSource::create([this] { deliverQueued(); });
+    // Delivered in every common mode, as a modal panel must not hold up
+    // notifications from other processes.
+    runLoop_->addSource(source_, kCommonRunLoopModes);
+    DistributedNotificationHub::shared().attach(this);
+}
+
+DistributedNotificationCenter::~DistributedNotificationCenter()
+{
+    DistributedNotificationHub::shared().detach(this);
+    source_->invalidate();
+}
+
+void DistributedNotificationCenter::addObserver(const void* observer, Callback callback, std::string_view name, Value object)
+{
+    if (!observer || !callback)
+        return;
+    registrations_.push_back({nextId_++, observer, std::string(name), std::move(object), std::move(callback)});
+}
+
+void DistributedNotificationCenter::removeObserver(const void* observer)
+{
+    std::erase_if(registrations_, [&](const Registration& r) { return r.observer == observer; });
+}
+
+void DistributedNotificationCenter::postNotificationName(const std::string& name, Value object, Value userInfo, bool deliverToAllSessions)
+{
+    // Only strings travel as objects between processes.
+    if (!object.isString())
+        object = Value();
+    if (!userInfo.isDictionary())
+        userInfo = Value();
+    DistributedNotificationHub::shared().post(session_, Notification {name, std::move(object), nullptr, std::move(userInfo)}, deliverToAllSessions);
+}
+
+void DistributedNotificationCenter::enqueue(const Notification& notification)
+{
+    queue_.push_back(notification);
+    source_->signal();
+}
+
+void DistributedNotificationCenter::deliverQueued()
+{
+    while (!queue_.empty()) {
+        Notification n = std::move(queue_.front());
+        queue_.pop_front();
+        std::vector<std::uint64_t> matching;
+        for (const auto& r : registrations_) {
+            if ((r.name.empty() || r.name == n.name) && (r.object.isNil() || r.object == n.object))
+                matching.push_back(r.id);
+        }
+        for (auto id : matching) {
+            auto it = std::find_if(registrations_.begin(), registrations_.end(), [&](const Registration& r) { return r.id == id; });
+            if (it == registrations_.end())
+                continue;
+            Callback callback = it->callback;
+            callback(n);
+        }
+    }
+}
