@@ -284,71 +284,300 @@ void ArvelUserDefaults::setTrackpadTapActionAndGesture(const ArvelTapActionAndGe
         thePrefs.set("Tap", Value::dictionary({{"Action", pair.action}, {"Gesture", pair.gesture}}));
 }
 
-bool ArvelUserDefaults::mouseKeepMoving() const { return readBoolean(thePrefs, kMouseKeepMoving); }
-void ArvelUserDefaults::setMouseKeepMoving(bool on) { writeBoolean(thePrefs, kMouseKeepMoving, on); }
-std::int32_t ArvelUserDefaults::verticalScroll() const { return readInteger(thePrefs, kVerticalScrollEdge); }
-void ArvelUserDefaults::setVerticalScroll(std::int32_t mode) { writeInteger(thePrefs, kVerticalScrollEdge, mode); }
-std::int32_t ArvelUserDefaults::verticalScrollSize() const { return readInteger(thePrefs, kVerticalScrollEdgeSize); }
-void ArvelUserDefaults::setVerticalScrollSize(std::int32_t size) { writeInteger(thePrefs, kVerticalScrollEdgeSize, size); }
-bool ArvelUserDefaults::invertVerticalScroll() const { return readBoolean(thePrefs, kVerticalScrollInvert); }
-void ArvelUserDefaults::setInvertVerticalScroll(bool on) { writeBoolean(thePrefs, kVerticalScrollInvert, on); }
-std::int32_t ArvelUserDefaults::horizontalScroll() const { return readInteger(thePrefs, kHorizontalScrollEdge); }
-void ArvelUserDefaults::setHorizontalScroll(std::int32_t mode) { writeInteger(thePrefs, kHorizontalScrollEdge, mode); }
-std::int32_t ArvelUserDefaults::horizontalScrollSize() const { return readInteger(thePrefs, kHorizontalScrollEdgeSize); }
-void ArvelUserDefaults::setHorizontalScrollSize(std::int32_t size) { writeInteger(thePrefs, kHorizontalScrollEdgeSize, size); }
-bool ArvelUserDefaults::invertHorizontalScroll() const { return readBoolean(thePrefs, kHorizontalScrollInvert); }
-void ArvelUserDefaults::setInvertHorizontalScroll(bool on) { writeBoolean(thePrefs, kHorizontalScrollInvert, on); }
-std::int32_t ArvelUserDefaults::verticalScrollScale() const { return readInteger(thePrefs, kVerticalScrollScale); }
-void ArvelUserDefaults::setVerticalScrollScale(std::int32_t scale) { writeInteger(thePrefs, kVerticalScrollScale, scale); }
-std::int32_t ArvelUserDefaults::horizontalScrollScale() const { return readInteger(thePrefs, kHorizontalScrollScale); }
-void ArvelUserDefaults::setHorizontalScrollScale(std::int32_t scale) { writeInteger(thePrefs, kHorizontalScrollScale, scale); }
-bool ArvelUserDefaults::scrollKeepMoving() const { return readBoolean(thePrefs, kScrollKeepMoving); }
-void ArvelUserDefaults::setScrollKeepMoving(bool on) { writeBoolean(thePrefs, kScrollKeepMoving, on); }
+bool ArvelUserDefaults::mouseKeepMoving() const
+{
+    return readBoolean(thePrefs, kMouseKeepMoving);
+}
 
-ArvelCornerActionAndData ArvelUserDefaults::nwCornerActionAndData() const { return _cornerActionAndDataForCornerFromDict(kNWCorner, &thePrefs); }
-ArvelCornerActionAndData ArvelUserDefaults::neCornerActionAndData() const { return _cornerActionAndDataForCornerFromDict(kNECorner, &thePrefs); }
-ArvelCornerActionAndData ArvelUserDefaults::swCornerActionAndData() const { return _cornerActionAndDataForCornerFromDict(kSWCorner, &thePrefs); }
-ArvelCornerActionAndData ArvelUserDefaults::seCornerActionAndData() const { return _cornerActionAndDataForCornerFromDict(kSECorner, &thePrefs); }
-void ArvelUserDefaults::setNWCornerActionAndData(const ArvelCornerActionAndData& pair) { _setCornerActionAndDataForCornerForDict(pair, kNWCorner, &thePrefs); }
-void ArvelUserDefaults::setNECornerActionAndData(const ArvelCornerActionAndData& pair) { _setCornerActionAndDataForCornerForDict(pair, kNECorner, &thePrefs); }
-void ArvelUserDefaults::setSWCornerActionAndData(const ArvelCornerActionAndData& pair) { _setCornerActionAndDataForCornerForDict(pair, kSWCorner, &thePrefs); }
-void ArvelUserDefaults::setSECornerActionAndData(const ArvelCornerActionAndData& pair) { _setCornerActionAndDataForCornerForDict(pair, kSECorner, &thePrefs); }
+void ArvelUserDefaults::setMouseKeepMoving(bool on)
+{
+    writeBoolean(thePrefs, kMouseKeepMoving, on);
+}
 
-std::int32_t ArvelUserDefaults::cornerSize() const { return readInteger(thePrefs, kCornerSize); }
-void ArvelUserDefaults::setCornerSize(std::int32_t size) { writeInteger(thePrefs, kCornerSize, size); }
-bool ArvelUserDefaults::ignoreWhileExternalMouse() const { return readBoolean(thePrefs, kIgnoreWhileExternalMouse); }
-void ArvelUserDefaults::setIgnoreWhileExternalMouse(bool on) { writeBoolean(thePrefs, kIgnoreWhileExternalMouse, on); }
-bool ArvelUserDefaults::ignoreWhileTyping() const { return readBoolean(thePrefs, kIgnoreWhileTyping); }
-void ArvelUserDefaults::setIgnoreWhileTyping(bool on) { writeBoolean(thePrefs, kIgnoreWhileTyping, on); }
-std::int32_t ArvelUserDefaults::ignoreWhileTypingMS() const { return readInteger(thePrefs, kIgnoreWhileTypingMS); }
-void ArvelUserDefaults::setIgnoreWhileTypingMS(std::int32_t milliseconds) { writeInteger(thePrefs, kIgnoreWhileTypingMS, milliseconds); }
-bool ArvelUserDefaults::ignoreWhileTypingEdgeFilter() const { return readBoolean(thePrefs, kIgnoreWhileTypingEdgeFilter); }
-void ArvelUserDefaults::setIgnoreWhileTypingEdgeFilter(bool on) { writeBoolean(thePrefs, kIgnoreWhileTypingEdgeFilter, on); }
-bool ArvelUserDefaults::ignoreWhileTypingMotionOverride() const { return readBoolean(thePrefs, kIgnoreWhileTypingMotionOverride); }
-void ArvelUserDefaults::setIgnoreWhileTypingMotionOverride(bool on) { writeBoolean(thePrefs, kIgnoreWhileTypingMotionOverride, on); }
-bool ArvelUserDefaults::ignoreTapInScroll() const { return readBoolean(thePrefs, kIgnoreTapInScroll); }
-void ArvelUserDefaults::setIgnoreTapInScroll(bool on) { writeBoolean(thePrefs, kIgnoreTapInScroll, on); }
-bool ArvelUserDefaults::convertOffAxis() const { return readBoolean(thePrefs, kConvertOffAxis); }
-void ArvelUserDefaults::setConvertOffAxis(bool on) { writeBoolean(thePrefs, kConvertOffAxis, on); }
-std::int32_t ArvelUserDefaults::tapThreshold() const { return readInteger(thePrefs, kTapThreshold); }
-void ArvelUserDefaults::setTapThreshold(std::int32_t threshold) { writeInteger(thePrefs, kTapThreshold, threshold); }
-std::int32_t ArvelUserDefaults::accelerationTable() const { return readInteger(thePrefs, kAccelerationCurve); }
-void ArvelUserDefaults::setAccelerationTable(std::int32_t table) { writeInteger(thePrefs, kAccelerationCurve, table); }
-std::int32_t ArvelUserDefaults::dragReleaseMS() const { return readInteger(thePrefs, kDragReleaseMS); }
-void ArvelUserDefaults::setDragReleaseMS(std::int32_t milliseconds) { writeInteger(thePrefs, kDragReleaseMS, milliseconds); }
-std::int32_t ArvelUserDefaults::mouseKeepMovingSize() const { return readInteger(thePrefs, kMouseKeepMovingSize); }
-void ArvelUserDefaults::setMouseKeepMovingSize(std::int32_t size) { writeInteger(thePrefs, kMouseKeepMovingSize, size); }
-std::int32_t ArvelUserDefaults::scrollKeepMovingSize() const { return readInteger(thePrefs, kScrollKeepMovingSize); }
-void ArvelUserDefaults::setScrollKeepMovingSize(std::int32_t size) { writeInteger(thePrefs, kScrollKeepMovingSize, size); }
-bool ArvelUserDefaults::moveToDefaultButton() const { return readBoolean(thePrefs, kMoveToDefaultButton); }
-void ArvelUserDefaults::setMoveToDefaultButton(bool on) { writeBoolean(thePrefs, kMoveToDefaultButton, on); }
-bool ArvelUserDefaults::noAccessibilityWarn() const { return readBoolean(thePrefs, kAccessNoWarn); }
-void ArvelUserDefaults::setNoAccessibilityWarn(bool on) { writeBoolean(thePrefs, kAccessNoWarn, on); }
+std::int32_t ArvelUserDefaults::verticalScroll() const
+{
+    return readInteger(thePrefs, kVerticalScrollEdge);
+}
+
+void ArvelUserDefaults::setVerticalScroll(std::int32_t mode)
+{
+    writeInteger(thePrefs, kVerticalScrollEdge, mode);
+}
+
+std::int32_t ArvelUserDefaults::verticalScrollSize() const
+{
+    return readInteger(thePrefs, kVerticalScrollEdgeSize);
+}
+
+void ArvelUserDefaults::setVerticalScrollSize(std::int32_t size)
+{
+    writeInteger(thePrefs, kVerticalScrollEdgeSize, size);
+}
+
+bool ArvelUserDefaults::invertVerticalScroll() const
+{
+    return readBoolean(thePrefs, kVerticalScrollInvert);
+}
+
+void ArvelUserDefaults::setInvertVerticalScroll(bool on)
+{
+    writeBoolean(thePrefs, kVerticalScrollInvert, on);
+}
+
+std::int32_t ArvelUserDefaults::horizontalScroll() const
+{
+    return readInteger(thePrefs, kHorizontalScrollEdge);
+}
+
+void ArvelUserDefaults::setHorizontalScroll(std::int32_t mode)
+{
+    writeInteger(thePrefs, kHorizontalScrollEdge, mode);
+}
+
+std::int32_t ArvelUserDefaults::horizontalScrollSize() const
+{
+    return readInteger(thePrefs, kHorizontalScrollEdgeSize);
+}
+
+void ArvelUserDefaults::setHorizontalScrollSize(std::int32_t size)
+{
+    writeInteger(thePrefs, kHorizontalScrollEdgeSize, size);
+}
+
+bool ArvelUserDefaults::invertHorizontalScroll() const
+{
+    return readBoolean(thePrefs, kHorizontalScrollInvert);
+}
+
+void ArvelUserDefaults::setInvertHorizontalScroll(bool on)
+{
+    writeBoolean(thePrefs, kHorizontalScrollInvert, on);
+}
+
+std::int32_t ArvelUserDefaults::verticalScrollScale() const
+{
+    return readInteger(thePrefs, kVerticalScrollScale);
+}
+
+void ArvelUserDefaults::setVerticalScrollScale(std::int32_t scale)
+{
+    writeInteger(thePrefs, kVerticalScrollScale, scale);
+}
+
+std::int32_t ArvelUserDefaults::horizontalScrollScale() const
+{
+    return readInteger(thePrefs, kHorizontalScrollScale);
+}
+
+void ArvelUserDefaults::setHorizontalScrollScale(std::int32_t scale)
+{
+    writeInteger(thePrefs, kHorizontalScrollScale, scale);
+}
+
+bool ArvelUserDefaults::scrollKeepMoving() const
+{
+    return readBoolean(thePrefs, kScrollKeepMoving);
+}
+
+void ArvelUserDefaults::setScrollKeepMoving(bool on)
+{
+    writeBoolean(thePrefs, kScrollKeepMoving, on);
+}
+
+ArvelCornerActionAndData ArvelUserDefaults::nwCornerActionAndData() const
+{
+    return _cornerActionAndDataForCornerFromDict(kNWCorner, &thePrefs);
+}
+
+ArvelCornerActionAndData ArvelUserDefaults::neCornerActionAndData() const
+{
+    return _cornerActionAndDataForCornerFromDict(kNECorner, &thePrefs);
+}
+
+ArvelCornerActionAndData ArvelUserDefaults::swCornerActionAndData() const
+{
+    return _cornerActionAndDataForCornerFromDict(kSWCorner, &thePrefs);
+}
+
+ArvelCornerActionAndData ArvelUserDefaults::seCornerActionAndData() const
+{
+    return _cornerActionAndDataForCornerFromDict(kSECorner, &thePrefs);
+}
+
+void ArvelUserDefaults::setNWCornerActionAndData(const ArvelCornerActionAndData& pair)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kNWCorner, &thePrefs);
+}
+
+void ArvelUserDefaults::setNECornerActionAndData(const ArvelCornerActionAndData& pair)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kNECorner, &thePrefs);
+}
+
+void ArvelUserDefaults::setSWCornerActionAndData(const ArvelCornerActionAndData& pair)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kSWCorner, &thePrefs);
+}
+
+void ArvelUserDefaults::setSECornerActionAndData(const ArvelCornerActionAndData& pair)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kSECorner, &thePrefs);
+}
+
+std::int32_t ArvelUserDefaults::cornerSize() const
+{
+    return readInteger(thePrefs, kCornerSize);
+}
+
+void ArvelUserDefaults::setCornerSize(std::int32_t size)
+{
+    writeInteger(thePrefs, kCornerSize, size);
+}
+
+bool ArvelUserDefaults::ignoreWhileExternalMouse() const
+{
+    return readBoolean(thePrefs, kIgnoreWhileExternalMouse);
+}
+
+void ArvelUserDefaults::setIgnoreWhileExternalMouse(bool on)
+{
+    writeBoolean(thePrefs, kIgnoreWhileExternalMouse, on);
+}
+
+bool ArvelUserDefaults::ignoreWhileTyping() const
+{
+    return readBoolean(thePrefs, kIgnoreWhileTyping);
+}
+
+void ArvelUserDefaults::setIgnoreWhileTyping(bool on)
+{
+    writeBoolean(thePrefs, kIgnoreWhileTyping, on);
+}
+
+std::int32_t ArvelUserDefaults::ignoreWhileTypingMS() const
+{
+    return readInteger(thePrefs, kIgnoreWhileTypingMS);
+}
+
+void ArvelUserDefaults::setIgnoreWhileTypingMS(std::int32_t milliseconds)
+{
+    writeInteger(thePrefs, kIgnoreWhileTypingMS, milliseconds);
+}
+
+bool ArvelUserDefaults::ignoreWhileTypingEdgeFilter() const
+{
+    return readBoolean(thePrefs, kIgnoreWhileTypingEdgeFilter);
+}
+
+void ArvelUserDefaults::setIgnoreWhileTypingEdgeFilter(bool on)
+{
+    writeBoolean(thePrefs, kIgnoreWhileTypingEdgeFilter, on);
+}
+
+bool ArvelUserDefaults::ignoreWhileTypingMotionOverride() const
+{
+    return readBoolean(thePrefs, kIgnoreWhileTypingMotionOverride);
+}
+
+void ArvelUserDefaults::setIgnoreWhileTypingMotionOverride(bool on)
+{
+    writeBoolean(thePrefs, kIgnoreWhileTypingMotionOverride, on);
+}
+
+bool ArvelUserDefaults::ignoreTapInScroll() const
+{
+    return readBoolean(thePrefs, kIgnoreTapInScroll);
+}
+
+void ArvelUserDefaults::setIgnoreTapInScroll(bool on)
+{
+    writeBoolean(thePrefs, kIgnoreTapInScroll, on);
+}
+
+bool ArvelUserDefaults::convertOffAxis() const
+{
+    return readBoolean(thePrefs, kConvertOffAxis);
+}
+
+void ArvelUserDefaults::setConvertOffAxis(bool on)
+{
+    writeBoolean(thePrefs, kConvertOffAxis, on);
+}
+
+std::int32_t ArvelUserDefaults::tapThreshold() const
+{
+    return readInteger(thePrefs, kTapThreshold);
+}
+
+void ArvelUserDefaults::setTapThreshold(std::int32_t threshold)
+{
+    writeInteger(thePrefs, kTapThreshold, threshold);
+}
+
+std::int32_t ArvelUserDefaults::accelerationTable() const
+{
+    return readInteger(thePrefs, kAccelerationCurve);
+}
+
+void ArvelUserDefaults::setAccelerationTable(std::int32_t table)
+{
+    writeInteger(thePrefs, kAccelerationCurve, table);
+}
+
+std::int32_t ArvelUserDefaults::dragReleaseMS() const
+{
+    return readInteger(thePrefs, kDragReleaseMS);
+}
+
+void ArvelUserDefaults::setDragReleaseMS(std::int32_t milliseconds)
+{
+    writeInteger(thePrefs, kDragReleaseMS, milliseconds);
+}
+
+std::int32_t ArvelUserDefaults::mouseKeepMovingSize() const
+{
+    return readInteger(thePrefs, kMouseKeepMovingSize);
+}
+
+void ArvelUserDefaults::setMouseKeepMovingSize(std::int32_t size)
+{
+    writeInteger(thePrefs, kMouseKeepMovingSize, size);
+}
+
+std::int32_t ArvelUserDefaults::scrollKeepMovingSize() const
+{
+    return readInteger(thePrefs, kScrollKeepMovingSize);
+}
+
+void ArvelUserDefaults::setScrollKeepMovingSize(std::int32_t size)
+{
+    writeInteger(thePrefs, kScrollKeepMovingSize, size);
+}
+
+bool ArvelUserDefaults::moveToDefaultButton() const
+{
+    return readBoolean(thePrefs, kMoveToDefaultButton);
+}
+
+void ArvelUserDefaults::setMoveToDefaultButton(bool on)
+{
+    writeBoolean(thePrefs, kMoveToDefaultButton, on);
+}
+
+bool ArvelUserDefaults::noAccessibilityWarn() const
+{
+    return readBoolean(thePrefs, kAccessNoWarn);
+}
+
+void ArvelUserDefaults::setNoAccessibilityWarn(bool on)
+{
+    writeBoolean(thePrefs, kAccessNoWarn, on);
+}
 
 // ---- Corners
 
-ArvelCornerActionAndData ArvelUserDefaults::_cornerActionAndDataForCornerFromDict(std::string_view corner,
-    const Value* dict) const
+ArvelCornerActionAndData ArvelUserDefaults::_cornerActionAndDataForCornerFromDict(
+    std::string_view corner, const Value* dict) const
 {
     if (!dict)
         return {};
@@ -367,8 +596,8 @@ ArvelCornerActionAndData ArvelUserDefaults::_cornerActionAndDataForCornerFromDic
     return {};
 }
 
-void ArvelUserDefaults::_setCornerActionAndDataForCornerForDict(const ArvelCornerActionAndData& pair,
-    std::string_view corner, Value* dict)
+void ArvelUserDefaults::_setCornerActionAndDataForCornerForDict(
+    const ArvelCornerActionAndData& pair, std::string_view corner, Value* dict)
 {
     if (!dict || static_cast<std::uint32_t>(pair.action) > 7)
         return;
@@ -410,7 +639,8 @@ std::string ArvelUserDefaults::applicationNameForID(std::string_view appID) cons
     return set ? (*set)["ApplicationName"].stringOr("") : std::string();
 }
 
-void ArvelUserDefaults::createApplicationSetForIDWithName(std::string_view appID, const std::optional<std::string>& name)
+void ArvelUserDefaults::createApplicationSetForIDWithName(
+    std::string_view appID, const std::optional<std::string>& name)
 {
     if (!thePrefs[kApplicationSet].isDictionary())
         thePrefs.set(kApplicationSet, Value::dictionary());
@@ -439,14 +669,45 @@ void ArvelUserDefaults::removeApplicationSetForID(std::string_view appID)
     }
 }
 
-ArvelCornerActionAndData ArvelUserDefaults::nwCornerActionAndDataForAppID(std::string_view appID) const { return _cornerActionAndDataForCornerFromDict(kNWCorner, applicationSet(appID)); }
-ArvelCornerActionAndData ArvelUserDefaults::neCornerActionAndDataForAppID(std::string_view appID) const { return _cornerActionAndDataForCornerFromDict(kNECorner, applicationSet(appID)); }
-ArvelCornerActionAndData ArvelUserDefaults::swCornerActionAndDataForAppID(std::string_view appID) const { return _cornerActionAndDataForCornerFromDict(kSWCorner, applicationSet(appID)); }
-ArvelCornerActionAndData ArvelUserDefaults::seCornerActionAndDataForAppID(std::string_view appID) const { return _cornerActionAndDataForCornerFromDict(kSECorner, applicationSet(appID)); }
-void ArvelUserDefaults::setNWCornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID) { _setCornerActionAndDataForCornerForDict(pair, kNWCorner, mutableApplicationSet(appID)); }
-void ArvelUserDefaults::setNECornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID) { _setCornerActionAndDataForCornerForDict(pair, kNECorner, mutableApplicationSet(appID)); }
-void ArvelUserDefaults::setSWCornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID) { _setCornerActionAndDataForCornerForDict(pair, kSWCorner, mutableApplicationSet(appID)); }
-void ArvelUserDefaults::setSECornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID) { _setCornerActionAndDataForCornerForDict(pair, kSECorner, mutableApplicationSet(appID)); }
+ArvelCornerActionAndData ArvelUserDefaults::nwCornerActionAndDataForAppID(std::string_view appID) const
+{
+    return _cornerActionAndDataForCornerFromDict(kNWCorner, applicationSet(appID));
+}
+
+ArvelCornerActionAndData ArvelUserDefaults::neCornerActionAndDataForAppID(std::string_view appID) const
+{
+    return _cornerActionAndDataForCornerFromDict(kNECorner, applicationSet(appID));
+}
+
+ArvelCornerActionAndData ArvelUserDefaults::swCornerActionAndDataForAppID(std::string_view appID) const
+{
+    return _cornerActionAndDataForCornerFromDict(kSWCorner, applicationSet(appID));
+}
+
+ArvelCornerActionAndData ArvelUserDefaults::seCornerActionAndDataForAppID(std::string_view appID) const
+{
+    return _cornerActionAndDataForCornerFromDict(kSECorner, applicationSet(appID));
+}
+
+void ArvelUserDefaults::setNWCornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kNWCorner, mutableApplicationSet(appID));
+}
+
+void ArvelUserDefaults::setNECornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kNECorner, mutableApplicationSet(appID));
+}
+
+void ArvelUserDefaults::setSWCornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kSWCorner, mutableApplicationSet(appID));
+}
+
+void ArvelUserDefaults::setSECornerActionAndDataForAppID(const ArvelCornerActionAndData& pair, std::string_view appID)
+{
+    _setCornerActionAndDataForCornerForDict(pair, kSECorner, mutableApplicationSet(appID));
+}
 
 // ---- System pointer settings
 

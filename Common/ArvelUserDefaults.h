@@ -158,8 +158,8 @@ private:
     ArvelUserDefaults();
 
     ArvelCornerActionAndData _cornerActionAndDataForCornerFromDict(std::string_view corner, const Value* dict) const;
-    void _setCornerActionAndDataForCornerForDict(const ArvelCornerActionAndData& pair, std::string_view corner,
-        Value* dict);
+    void _setCornerActionAndDataForCornerForDict(
+        const ArvelCornerActionAndData& pair, std::string_view corner, Value* dict);
     void _migratePrefsForward();
 
     const Value* applicationSet(std::string_view appID) const;

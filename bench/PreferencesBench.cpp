@@ -43,6 +43,7 @@ public:
         writePropertyListFile(hostPath("/Users/alice/Library/Preferences/com.tessmoor.Arvel.plist"),
             domainWithApplicationSets(1000), nullptr, true);
     }
+
     ~BenchDisk()
     {
         std::error_code ec;
@@ -58,8 +59,9 @@ void setUpDisk()
     static BenchDisk disk;
 }
 
-const Value kSystemProperties = Value::dictionary(
-    {{"Arvel", Value::dictionary({{"Calibration", Value::dictionary({{"MinX", 120}, {"MinY", 96}, {"MaxX", 1480}, {"MaxY", 1210}})}})}});
+const Value kSystemProperties = Value::dictionary({{"Arvel",
+    Value::dictionary(
+        {{"Calibration", Value::dictionary({{"MinX", 120}, {"MinY", 96}, {"MaxX", 1480}, {"MaxY", 1210}})}})}});
 
 void InitStoreWith1000ApplicationSets(benchmark::State& state)
 {
@@ -67,6 +69,7 @@ void InitStoreWith1000ApplicationSets(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(ArvelUserDefaults::create());
 }
+
 BENCHMARK(InitStoreWith1000ApplicationSets)->Unit(benchmark::kMillisecond);
 
 void HidPropertiesWithSystemHIDProperties(benchmark::State& state)
@@ -76,6 +79,7 @@ void HidPropertiesWithSystemHIDProperties(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(store->hidPropertiesWithSystemHIDProperties(kSystemProperties));
 }
+
 BENCHMARK(HidPropertiesWithSystemHIDProperties)->Unit(benchmark::kMicrosecond);
 
 void PropertiesForAppID(benchmark::State& state)
@@ -85,6 +89,7 @@ void PropertiesForAppID(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(store->propertiesForAppID("com.example.app517"));
 }
+
 BENCHMARK(PropertiesForAppID)->Unit(benchmark::kMicrosecond);
 
 } // namespace

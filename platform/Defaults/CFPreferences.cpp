@@ -117,8 +117,8 @@ bool CFPreferencesSynchronize(std::string_view applicationID, std::string_view u
     return !domain.path.empty() && flush(domain);
 }
 
-Value CFPreferencesCopyMultiple(const Value& keysToFetch, std::string_view applicationID, std::string_view userName,
-    std::string_view hostName)
+Value CFPreferencesCopyMultiple(
+    const Value& keysToFetch, std::string_view applicationID, std::string_view userName, std::string_view hostName)
 {
     Domain domain = domainFor(applicationID, userName, hostName);
     if (domain.path.empty())
@@ -177,8 +177,8 @@ Value CFPreferencesCopyKeyList(std::string_view applicationID, std::string_view 
     return keys;
 }
 
-std::string CFPreferencesDomainPath(std::string_view applicationID, std::string_view userName,
-    std::string_view hostName)
+std::string CFPreferencesDomainPath(
+    std::string_view applicationID, std::string_view userName, std::string_view hostName)
 {
     return domainFor(applicationID, userName, hostName).path;
 }

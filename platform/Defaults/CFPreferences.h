@@ -43,8 +43,8 @@ bool CFPreferencesAppSynchronize(std::string_view applicationID);
 bool CFPreferencesSynchronize(std::string_view applicationID, std::string_view userName, std::string_view hostName);
 // A dictionary of the keys found (all keys when keysToFetch is nil); nil
 // when the domain cannot be addressed (a bad selector, a user without home).
-Value CFPreferencesCopyMultiple(const Value& keysToFetch, std::string_view applicationID, std::string_view userName,
-    std::string_view hostName);
+Value CFPreferencesCopyMultiple(
+    const Value& keysToFetch, std::string_view applicationID, std::string_view userName, std::string_view hostName);
 // Sets the entries of keysToSet (a dictionary or nil; a nil entry removes
 // its key), then removes the keys listed in keysToRemove (an array or nil).
 void CFPreferencesSetMultiple(const Value& keysToSet, const Value& keysToRemove, std::string_view applicationID,
@@ -54,8 +54,8 @@ Value CFPreferencesCopyKeyList(std::string_view applicationID, std::string_view 
 
 // The system path of the domain's file, empty when it cannot be addressed
 // (what the tools use to name and repair a domain).
-std::string CFPreferencesDomainPath(std::string_view applicationID, std::string_view userName,
-    std::string_view hostName);
+std::string CFPreferencesDomainPath(
+    std::string_view applicationID, std::string_view userName, std::string_view hostName);
 
 // Forgets every pending change (tests start from a clean process).
 void CFPreferencesDiscardPendingChangesForTesting();

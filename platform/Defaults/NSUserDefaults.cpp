@@ -52,8 +52,8 @@ bool NSUserDefaults::synchronize()
         std::string path = pathForDomain(it->first);
         bool written = false;
         if (path.empty()) {
-            logError("NSUserDefaults error: Unable to write domain \"%s\": user id %u has no home folder.\n",
-                it->first, userId_);
+            logError("NSUserDefaults error: Unable to write domain \"%s\": user id %u has no home folder.\n", it->first,
+                userId_);
         } else {
             written = it->second.isNil() ? removePreferenceDomain(path) : storePreferenceDomain(path, it->second);
         }

@@ -109,8 +109,8 @@ bool isStorablePreferenceValue(const Value& value)
     return true;
 }
 
-std::string preferenceDomainPath(std::string_view home, std::string_view name, bool byHost,
-    std::string_view hostIdentifier)
+std::string preferenceDomainPath(
+    std::string_view home, std::string_view name, bool byHost, std::string_view hostIdentifier)
 {
     if (!isValidPreferenceDomainName(name) || (byHost && !isValidPreferenceDomainName(hostIdentifier)))
         return {};

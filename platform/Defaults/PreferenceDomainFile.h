@@ -29,8 +29,8 @@ bool isStorablePreferenceValue(const Value& value);
 // byHost "<home>/Library/Preferences/ByHost/<name>.<hostIdentifier>.plist";
 // an empty home is the machine's own folder "/Library/Preferences". Empty
 // when the name is not valid.
-std::string preferenceDomainPath(std::string_view home, std::string_view name, bool byHost,
-    std::string_view hostIdentifier);
+std::string preferenceDomainPath(
+    std::string_view home, std::string_view name, bool byHost, std::string_view hostIdentifier);
 
 // The domain's dictionary, or nil when the file is missing or cannot be read.
 // With setAsideUnreadable (the caller may write the domain), a file that

@@ -1,6 +1,6 @@
 #include "Defaults/CFPreferences.h"
-#include "support/PreferencesTestMachine.h"
 #include "machine/Machine.h"
+#include "support/PreferencesTestMachine.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@ constexpr std::string_view kDomain = "com.tessmoor.Arvel";
 class ThePreferencesCalls : public ::testing::Test {
 protected:
     PreferencesTestMachine machine;
+
     ThePreferencesCalls()
     {
         machine.addUser("alice", 501);
@@ -67,8 +68,8 @@ TEST_F(ThePreferencesCalls, WriteTheAnyUserDomainsOnlyAsRoot)
 {
     Value calibration = Value::dictionary({{"MinX", 10}, {"MinY", 12}, {"MaxX", 1200}, {"MaxY", 900}});
     machine.actAs(501);
-    CFPreferencesSetMultiple(Value::dictionary({{"Calibration", calibration}}), Value(), kDomain,
-        kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
+    CFPreferencesSetMultiple(Value::dictionary({{"Calibration", calibration}}), Value(), kDomain, kCFPreferencesAnyUser,
+        kCFPreferencesCurrentHost);
     EXPECT_FALSE(machine.exists(kSystemByHost));
     EXPECT_FALSE(CFPreferencesSynchronize(kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost));
     EXPECT_EQ(CFPreferencesCopyMultiple(Value(), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost),
@@ -94,8 +95,8 @@ TEST_F(ThePreferencesCalls, CopyListedKeysAndSetBeforeRemoving)
         kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
     EXPECT_EQ(machine.readDomain(kSystemByHost), Value::dictionary({{"PrefsVersion", 4}, {"New", 3}}));
 
-    CFPreferencesSetMultiple(Value(), Value::array({"PrefsVersion", "New"}), kDomain, kCFPreferencesAnyUser,
-        kCFPreferencesCurrentHost);
+    CFPreferencesSetMultiple(
+        Value(), Value::array({"PrefsVersion", "New"}), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
     EXPECT_TRUE(CFPreferencesCopyKeyList(kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost).isNil());
     EXPECT_EQ(CFPreferencesCopyMultiple(keys, kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost),
         Value::dictionary());
@@ -114,9 +115,9 @@ TEST_F(ThePreferencesCalls, SetAsideAnUnreadableSystemFileOnlyForRoot)
     EXPECT_EQ(CFPreferencesCopyMultiple(Value(), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost),
         Value::dictionary());
     EXPECT_EQ(machine.readFile(kSystemByHost + ".unreadable"), "not a plist");
-    EXPECT_EQ(machine.logLines(), std::vector<std::string>{"Preferences error: \"" + kSystemByHost
-                                      + "\" cannot be read (not a property list); moved it aside to \""
-                                      + kSystemByHost + ".unreadable\"."});
+    EXPECT_EQ(machine.logLines(),
+        std::vector<std::string> {"Preferences error: \"" + kSystemByHost
+            + "\" cannot be read (not a property list); moved it aside to \"" + kSystemByHost + ".unreadable\"."});
 }
 
 TEST_F(ThePreferencesCalls, AnswerNothingForADomainTheyCannotAddress)

@@ -14,6 +14,7 @@ const Value kSettings = Value::dictionary({{"PrefsVersion", 4}, {"CornerSize", 1
 class TheStandardUserDefaults : public ::testing::Test {
 protected:
     PreferencesTestMachine machine;
+
     TheStandardUserDefaults()
     {
         machine.addUser("alice", 501);
@@ -94,7 +95,7 @@ TEST_F(TheStandardUserDefaults, RefuseWhatNoDomainFileCanHold)
     EXPECT_FALSE(machine.exists(kAliceFile));
     EXPECT_FALSE(machine.exists(kBobFile));
     EXPECT_EQ(machine.logLines(),
-        (std::vector<std::string>{
+        (std::vector<std::string> {
             "NSUserDefaults error: A persistent domain is a dictionary of property-list values; domain "
             "\"com.tessmoor.Arvel\" unchanged.",
             "NSUserDefaults error: \"../../bob/Library/Preferences/com.tessmoor.Arvel\" is not a valid domain name.",
@@ -108,6 +109,7 @@ TEST_F(TheStandardUserDefaults, OfAnIdWithoutUserKeepTheirChangesPending)
     defaults->setPersistentDomainForName(kSettings, "com.tessmoor.Arvel");
     EXPECT_FALSE(defaults->synchronize());
     EXPECT_EQ(defaults->persistentDomainForName("com.tessmoor.Arvel"), kSettings);
-    EXPECT_EQ(machine.logLines(), std::vector<std::string>{
-        "NSUserDefaults error: Unable to write domain \"com.tessmoor.Arvel\": user id 777 has no home folder."});
+    EXPECT_EQ(machine.logLines(),
+        std::vector<std::string> {
+            "NSUserDefaults error: Unable to write domain \"com.tessmoor.Arvel\": user id 777 has no home folder."});
 }

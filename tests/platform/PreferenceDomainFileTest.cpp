@@ -21,18 +21,14 @@ protected:
     PreferencesTestMachine machine;
 };
 
-TEST_F(APreferenceDomainFile, IsNamedAsTheOriginalOSNamesIt)
+TEST_F(APreferenceDomainFile, IsNamedAsTheOriginalOSNamesItAndNeverOutsideItsFolder)
 {
     EXPECT_EQ(preferenceDomainPath("/Users/alice", "com.tessmoor.Arvel", false, "0011"), kDomainFile);
     EXPECT_EQ(preferenceDomainPath("/Users/alice/", "com.tessmoor.Arvel", true, "0011"),
         "/Users/alice/Library/Preferences/ByHost/com.tessmoor.Arvel.0011.plist");
-    EXPECT_EQ(preferenceDomainPath("", ".GlobalPreferences", false, "0011"), "/Library/Preferences/.GlobalPreferences.plist");
-    EXPECT_EQ(preferenceDomainPath("", "com.tessmoor.Arvel", true, "0011"),
-        "/Library/Preferences/ByHost/com.tessmoor.Arvel.0011.plist");
-}
-
-TEST_F(APreferenceDomainFile, RefusesNamesThatWouldLeaveThePreferencesFolder)
-{
+    EXPECT_EQ(
+        preferenceDomainPath("", ".GlobalPreferences", false, "0011"), "/Library/Preferences/.GlobalPreferences.plist");
+    // Names that would leave the preferences folder name no file.
     EXPECT_EQ(preferenceDomainPath("/Users/alice", "../../../etc/passwd", false, "0011"), "");
     EXPECT_EQ(preferenceDomainPath("/Users/alice", "..", false, "0011"), "");
     EXPECT_EQ(preferenceDomainPath("/Users/alice", "", false, "0011"), "");
@@ -45,9 +41,9 @@ TEST_F(APreferenceDomainFile, ThatIsNotAPropertyListIsMovedAsideWithOneLineAndRe
     EXPECT_TRUE(loadPreferenceDomain(kDomainFile).isNil());
     EXPECT_FALSE(machine.exists(kDomainFile));
     EXPECT_EQ(machine.readFile(kDomainFile + ".unreadable"), "PrefsVersion=4 (hand edited)");
-    EXPECT_EQ(machine.logLines(), std::vector<std::string>{setAsideLine("not a property list", kDomainFile + ".unreadable")});
-    ASSERT_EQ(machine.logEntries().size(), 1u);
-    EXPECT_EQ(machine.logEntries()[0].priority, kLogPriorityError);
+    EXPECT_EQ(machine.logEntries(),
+        (std::vector<CapturingLogSink::Entry> {
+            {kLogPriorityError, setAsideLine("not a property list", kDomainFile + ".unreadable")}}));
 }
 
 TEST_F(APreferenceDomainFile, OfTheWrongRootTypeIsMovedAsideKeepingOlderCopies)
@@ -60,7 +56,7 @@ TEST_F(APreferenceDomainFile, OfTheWrongRootTypeIsMovedAsideKeepingOlderCopies)
     EXPECT_EQ(machine.readFile(kDomainFile + ".unreadable.1"), "second");
     EXPECT_EQ(machine.readDomain(kDomainFile + ".unreadable.2"), Value::array({1, 2}));
     EXPECT_EQ(machine.logLines(),
-        std::vector<std::string>{setAsideLine("root is array, not dictionary", kDomainFile + ".unreadable.2")});
+        std::vector<std::string> {setAsideLine("root is array, not dictionary", kDomainFile + ".unreadable.2")});
 }
 
 TEST_F(APreferenceDomainFile, IsNeverReplacedByAWriteWhileUnreadable)
@@ -69,7 +65,8 @@ TEST_F(APreferenceDomainFile, IsNeverReplacedByAWriteWhileUnreadable)
     ASSERT_TRUE(storePreferenceDomain(kDomainFile, Value::dictionary({{"PrefsVersion", 4}})));
     EXPECT_EQ(machine.readFile(kDomainFile + ".unreadable"), "<plist><dict><key>Torn");
     EXPECT_EQ(machine.readDomain(kDomainFile), Value::dictionary({{"PrefsVersion", 4}}));
-    EXPECT_EQ(machine.logLines(), std::vector<std::string>{setAsideLine("not a property list", kDomainFile + ".unreadable")});
+    EXPECT_EQ(machine.logLines(),
+        std::vector<std::string> {setAsideLine("not a property list", kDomainFile + ".unreadable")});
 }
 
 TEST_F(APreferenceDomainFile, IsLeftInPlaceByAReaderThatMayNotWriteIt)
@@ -79,7 +76,7 @@ TEST_F(APreferenceDomainFile, IsLeftInPlaceByAReaderThatMayNotWriteIt)
     EXPECT_EQ(machine.readFile(kDomainFile), "garbage");
     EXPECT_FALSE(machine.exists(kDomainFile + ".unreadable"));
     EXPECT_EQ(machine.logLines(),
-        std::vector<std::string>{"Preferences error: \"" + kDomainFile + "\" cannot be read (not a property list)."});
+        std::vector<std::string> {"Preferences error: \"" + kDomainFile + "\" cannot be read (not a property list)."});
 }
 
 TEST_F(APreferenceDomainFile, IsMovedAsideRatherThanDeletedWhenUnreadable)
@@ -91,18 +88,6 @@ TEST_F(APreferenceDomainFile, IsMovedAsideRatherThanDeletedWhenUnreadable)
 
     machine.writeDomain(kDomainFile, Value::dictionary({{"A", 1}}));
     EXPECT_TRUE(removePreferenceDomain(kDomainFile));
-    EXPECT_EQ(machine.filesIn(kFolder), std::vector<std::string>{"com.tessmoor.Arvel.plist.unreadable"});
+    EXPECT_EQ(machine.filesIn(kFolder), std::vector<std::string> {"com.tessmoor.Arvel.plist.unreadable"});
     EXPECT_TRUE(removePreferenceDomain(kDomainFile)) << "nothing left to remove is no failure";
-}
-
-TEST_F(APreferenceDomainFile, IsWrittenWholeCreatingItsFoldersAndNothingElse)
-{
-    Value domain = Value::dictionary({{"PrefsVersion", 4}, {"ApplicationSet", Value::dictionary()}});
-    ASSERT_TRUE(storePreferenceDomain(kDomainFile, domain));
-    EXPECT_EQ(machine.readDomain(kDomainFile), domain);
-    EXPECT_EQ(machine.filesIn(kFolder), std::vector<std::string>{"com.tessmoor.Arvel.plist"});
-    EXPECT_FALSE(storePreferenceDomain(kDomainFile, Value::dictionary({{"Hole", Value()}})));
-    EXPECT_EQ(machine.readDomain(kDomainFile), domain);
-    EXPECT_EQ(machine.logLines(), std::vector<std::string>{"Preferences error: Unable to write \"" + kDomainFile
-                                      + "\": not a dictionary of property-list values."});
 }

@@ -46,11 +46,6 @@ void PreferencesTestMachine::actAs(std::uint32_t uid)
     machine::Machine::shared().setEffectiveUserId(uid);
 }
 
-std::string PreferencesTestMachine::hostPathOf(const std::string& systemPath) const
-{
-    return hostPath(systemPath);
-}
-
 bool PreferencesTestMachine::exists(const std::string& systemPath) const
 {
     std::error_code ec;

@@ -26,7 +26,6 @@ public:
     // The process's effective id from now on (as seteuid would leave it).
     void actAs(std::uint32_t uid);
 
-    std::string hostPathOf(const std::string& systemPath) const;
     bool exists(const std::string& systemPath) const;
     void writeFile(const std::string& systemPath, const std::string& contents) const;
     std::string readFile(const std::string& systemPath) const;

@@ -50,7 +50,9 @@ protected:
         waitpid(pid, &status, 0);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output.read("out"), output.read("err")};
     }
+
     Value file(const std::string& systemPath) { return readPropertyList(disk.path() + systemPath).value; }
+
     bool exists(const std::string& systemPath) { return access((disk.path() + systemPath).c_str(), F_OK) == 0; }
 };
 
@@ -61,19 +63,13 @@ TEST_F(TheDefaultsTool, WritesTypedValuesIntoAUsersDomain)
     EXPECT_EQ(run({"--user", "alice", "write", "com.tessmoor.Arvel", "IgnoreWhileTyping", "-bool", "YES"}).status, 0);
     EXPECT_EQ(run({"--user", "alice", "write", "com.tessmoor.Arvel", "Speed", "-float", "1.5"}).status, 0);
     EXPECT_EQ(run({"--user", "alice", "write", "com.tessmoor.Arvel", "Name", "-string", "12"}).status, 0);
-    EXPECT_EQ(run({"--user", "alice", "write", "com.tessmoor.Arvel", "Plain", "YES"}).status, 0);
     EXPECT_EQ(run({"--user", "alice", "write", "com.tessmoor.Arvel", "NWCorner", "-dict", "Action", "-int", "7", "Data",
-                  "-int", "65571", "Note", "key"})
+                      "-int", "65571", "Note", "key"})
                   .status,
         0);
     EXPECT_EQ(run({"--user", "alice", "write", "com.tessmoor.Arvel", "List", "-array", "-int", "1", "two"}).status, 0);
     EXPECT_EQ(file(kAliceDomain),
-        dict({{"PrefsVersion", 3},
-            {"VerticalScroll", -2},
-            {"IgnoreWhileTyping", true},
-            {"Speed", 1.5},
-            {"Name", "12"},
-            {"Plain", "YES"},
+        dict({{"PrefsVersion", 3}, {"VerticalScroll", -2}, {"IgnoreWhileTyping", true}, {"Speed", 1.5}, {"Name", "12"},
             {"NWCorner", dict({{"Action", 7}, {"Data", 65571}, {"Note", "key"}})},
             {"List", Value::array({1, "two"})}}));
 }
@@ -99,25 +95,34 @@ TEST_F(TheDefaultsTool, ReadsADomainOrOneKey)
 
     ToolRun missingKey = run({"--user", "alice", "read", "com.tessmoor.Arvel", "CornerSize"});
     EXPECT_EQ(missingKey.status, 1);
-    EXPECT_EQ(missingKey.err, "arvel-defaults: The domain/default pair of (com.tessmoor.Arvel, CornerSize) does not exist\n");
+    EXPECT_EQ(
+        missingKey.err, "arvel-defaults: The domain/default pair of (com.tessmoor.Arvel, CornerSize) does not exist\n");
     ToolRun missingDomain = run({"--user", "bob", "read", "com.tessmoor.Arvel"});
     EXPECT_EQ(missingDomain.status, 1);
     EXPECT_EQ(missingDomain.err,
-        "arvel-defaults: Domain com.tessmoor.Arvel does not exist (/Users/bob/Library/Preferences/com.tessmoor.Arvel.plist)\n");
+        "arvel-defaults: Domain com.tessmoor.Arvel does not exist "
+        "(/Users/bob/Library/Preferences/com.tessmoor.Arvel.plist)\n");
 }
 
 TEST_F(TheDefaultsTool, AddressesRootTheMachineTheHostAndTheGlobalDomain)
 {
-    EXPECT_EQ(run({"--any-user", "write", "-currentHost", "com.tessmoor.Arvel", "LoginWindowTap", "-bool", "NO"}).status, 0);
-    EXPECT_EQ(file("/Library/Preferences/ByHost/com.tessmoor.Arvel.001122334455.plist"), dict({{"LoginWindowTap", false}}));
+    EXPECT_EQ(
+        run({"--any-user", "write", "-currentHost", "com.tessmoor.Arvel", "LoginWindowTap", "-bool", "NO"}).status, 0);
+    EXPECT_EQ(
+        file("/Library/Preferences/ByHost/com.tessmoor.Arvel.001122334455.plist"), dict({{"LoginWindowTap", false}}));
     EXPECT_EQ(run({"--any-user", "write", "com.tessmoor.Arvel", "A", "-int", "1"}).status, 0);
     EXPECT_EQ(file("/Library/Preferences/com.tessmoor.Arvel.plist"), dict({{"A", 1}}));
     EXPECT_EQ(run({"write", "com.tessmoor.Arvel", "B", "-int", "2"}).status, 0);
     EXPECT_EQ(file("/var/root/Library/Preferences/com.tessmoor.Arvel.plist"), dict({{"B", 2}}));
-    EXPECT_EQ(run({"--user", "carol", "--home", "/Volumes/Home/carol", "write", "-currentHost", "com.tessmoor.Arvel", "C", "3"}).status, 0);
-    EXPECT_EQ(file("/Volumes/Home/carol/Library/Preferences/ByHost/com.tessmoor.Arvel.001122334455.plist"), dict({{"C", "3"}}));
+    EXPECT_EQ(run({"--user", "carol", "--home", "/Volumes/Home/carol", "write", "-currentHost", "com.tessmoor.Arvel",
+                      "C", "3"})
+                  .status,
+        0);
+    EXPECT_EQ(file("/Volumes/Home/carol/Library/Preferences/ByHost/com.tessmoor.Arvel.001122334455.plist"),
+        dict({{"C", "3"}}));
     EXPECT_EQ(run({"--user", "alice", "write", "-g", "com.apple.trackpad.scaling", "-float", "0.75"}).status, 0);
-    EXPECT_EQ(file("/Users/alice/Library/Preferences/.GlobalPreferences.plist"), dict({{"com.apple.trackpad.scaling", 0.75}}));
+    EXPECT_EQ(file("/Users/alice/Library/Preferences/.GlobalPreferences.plist"),
+        dict({{"com.apple.trackpad.scaling", 0.75}}));
     EXPECT_EQ(run({"--user", "alice", "read", "NSGlobalDomain", "com.apple.trackpad.scaling"}).out, "0.75\n");
 }
 
@@ -138,15 +143,16 @@ TEST_F(TheDefaultsTool, DeletesKeysAndDomains)
 TEST_F(TheDefaultsTool, RefusesWhatItCannotReadWithoutWritingAnything)
 {
     const std::pair<std::vector<std::string>, std::string> refused[] = {
-        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-int", "12abc"}, "arvel-defaults: \"12abc\" is not an integer\n"},
-        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-int", "99999999999999999999"},
-            "arvel-defaults: \"99999999999999999999\" is not an integer\n"},
-        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-bool", "maybe"}, "arvel-defaults: \"maybe\" is not YES or NO\n"},
-        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-float", "nan"}, "arvel-defaults: \"nan\" is not a number\n"},
-        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-dict", "Action"}, "arvel-defaults: -dict key \"Action\" has no value\n"},
-        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "<dict><key>x"}, "arvel-defaults: \"<dict><key>x\" is not a property list\n"},
-        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "1", "2"}, "arvel-defaults: unexpected \"2\" after the value\n"},
-        {{"--user", "alice", "write", "../../../etc/x", "A", "1"}, "arvel-defaults: \"../../../etc/x\" is not a domain name\n"},
+        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-int", "12abc"},
+            "arvel-defaults: \"12abc\" is not an integer\n"},
+        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-bool", "maybe"},
+            "arvel-defaults: \"maybe\" is not YES or NO\n"},
+        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "-dict", "Action"},
+            "arvel-defaults: -dict key \"Action\" has no value\n"},
+        {{"--user", "alice", "write", "com.tessmoor.Arvel", "A", "<dict><key>x"},
+            "arvel-defaults: \"<dict><key>x\" is not a property list\n"},
+        {{"--user", "alice", "write", "../../../etc/x", "A", "1"},
+            "arvel-defaults: \"../../../etc/x\" is not a domain name\n"},
     };
     for (const auto& [args, message] : refused) {
         ToolRun r = run(args);
@@ -172,8 +178,8 @@ TEST_F(TheDefaultsTool, SetsAnUnreadableDomainAsideBeforeWritingButOnlyReportsIt
 
     ToolRun write = run({"--user", "alice", "write", "com.tessmoor.Arvel", "PrefsVersion", "-int", "4"});
     EXPECT_EQ(write.status, 0);
-    EXPECT_NE(write.err.find("Preferences error: \"" + kAliceDomain + "\" cannot be read (not a property list); moved it aside to \""
-                  + kAliceDomain + ".unreadable\"."),
+    EXPECT_NE(write.err.find("Preferences error: \"" + kAliceDomain
+                  + "\" cannot be read (not a property list); moved it aside to \"" + kAliceDomain + ".unreadable\"."),
         std::string::npos)
         << write.err;
     EXPECT_EQ(disk.read("Users/alice/Library/Preferences/com.tessmoor.Arvel.plist.unreadable"), "torn");

@@ -28,30 +28,30 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: arvel-defaults [--user NAME | --any-user] [--home PATH] VERB [-currentHost] DOMAIN ...\n"
-    "\n"
-    "  read   DOMAIN [KEY]           print the domain, or one key, as an old-style description\n"
-    "  write  DOMAIN KEY VALUE       set one key\n"
-    "  write  DOMAIN '<dict>...</dict>'  replace the whole domain\n"
-    "  delete DOMAIN [KEY]           remove one key, or the whole domain\n"
-    "\n"
-    "VALUE is a string, or one of\n"
-    "  -int N   -bool YES|NO   -float F   -string S\n"
-    "  -dict KEY VALUE [KEY VALUE ...]   -array VALUE [VALUE ...]\n"
-    "  (inside -dict and -array a VALUE may carry its own -int, -bool, -float or -string)\n"
-    "  or a property-list fragment such as '<dict><key>Action</key><integer>7</integer></dict>'.\n"
-    "\n"
-    "DOMAIN is a domain name (com.tessmoor.Arvel), or NSGlobalDomain (-g) for the global preferences.\n"
-    "\n"
-    "Whose domains:\n"
-    "  --user NAME   the user's domains in /Users/NAME/Library/Preferences (root: /var/root)\n"
-    "  --home PATH   the home folder, when it is not /Users/NAME (or root's /var/root)\n"
-    "  --any-user    the machine-wide domains in /Library/Preferences\n"
-    "  (neither: root's domains)\n"
-    "  -currentHost  the domain of this host only: .../Preferences/ByHost/DOMAIN.<host id>.plist\n"
-    "\n"
-    "The machine's disk is the folder $ARVEL_ROOT (default %s).\n";
+constexpr const char* kUsage
+    = "usage: arvel-defaults [--user NAME | --any-user] [--home PATH] VERB [-currentHost] DOMAIN ...\n"
+      "\n"
+      "  read   DOMAIN [KEY]           print the domain, or one key, as an old-style description\n"
+      "  write  DOMAIN KEY VALUE       set one key\n"
+      "  write  DOMAIN '<dict>...</dict>'  replace the whole domain\n"
+      "  delete DOMAIN [KEY]           remove one key, or the whole domain\n"
+      "\n"
+      "VALUE is a string, or one of\n"
+      "  -int N   -bool YES|NO   -float F   -string S\n"
+      "  -dict KEY VALUE [KEY VALUE ...]   -array VALUE [VALUE ...]\n"
+      "  (inside -dict and -array a VALUE may carry its own -int, -bool, -float or -string)\n"
+      "  or a property-list fragment such as '<dict><key>Action</key><integer>7</integer></dict>'.\n"
+      "\n"
+      "DOMAIN is a domain name (com.tessmoor.Arvel), or NSGlobalDomain (-g) for the global preferences.\n"
+      "\n"
+      "Whose domains:\n"
+      "  --user NAME   the user's domains in /Users/NAME/Library/Preferences (root: /var/root)\n"
+      "  --home PATH   the home folder, when it is not /Users/NAME (or root's /var/root)\n"
+      "  --any-user    the machine-wide domains in /Library/Preferences\n"
+      "  (neither: root's domains)\n"
+      "  -currentHost  the domain of this host only: .../Preferences/ByHost/DOMAIN.<host id>.plist\n"
+      "\n"
+      "The machine's disk is the folder $ARVEL_ROOT (default %s).\n";
 
 void printUsage(FILE* out)
 {
@@ -76,7 +76,8 @@ std::optional<Value> propertyListFragment(const std::string& text)
 {
     if (text.rfind("<?xml", 0) == 0 || text.rfind("<plist", 0) == 0)
         return propertyListFromData(text);
-    return propertyListFromData("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + text + "</plist>");
+    return propertyListFromData(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + text + "</plist>");
 }
 
 // One value from args[i] on: a type flag and its text, a fragment, or a
