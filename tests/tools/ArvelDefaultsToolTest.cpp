@@ -163,6 +163,7 @@ TEST_F(TheDefaultsTool, RefusesWhatItCannotReadWithoutWritingAnything)
     EXPECT_EQ(run({}).status, 2);
     EXPECT_EQ(run({"--user", "alice", "remove", "com.tessmoor.Arvel"}).status, 2);
     EXPECT_EQ(run({"--any-user", "--user", "alice", "read", "com.tessmoor.Arvel"}).status, 2);
+    EXPECT_EQ(run({"--user", "../alice", "read", "com.tessmoor.Arvel"}).status, 2);
     ToolRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--any-user    the machine-wide domains in /Library/Preferences"), std::string::npos);

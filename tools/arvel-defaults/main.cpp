@@ -273,6 +273,8 @@ int main(int argc, char** argv)
         return usage("no domain given");
     if (anyUser && (userName || home))
         return usage("--any-user addresses no user's home");
+    if (userName && !isValidPreferenceDomainName(*userName))
+        return usage("a user name is one word, without \"/\"");
 
     // The tool acts as the named user on the machine, so the domains are
     // found exactly where the system's own programs find them.
