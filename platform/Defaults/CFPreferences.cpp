@@ -53,9 +53,9 @@ bool mayWrite(const Domain& domain)
     return !domain.anyUser || machine::Machine::shared().effectiveUserId() == 0;
 }
 
-Value read(const Domain& domain)
+Value read(const Domain& domain, bool* wasUnreadable = nullptr)
 {
-    Value values = loadPreferenceDomain(domain.path, mayWrite(domain));
+    Value values = loadPreferenceDomain(domain.path, mayWrite(domain), wasUnreadable);
     if (!values.isDictionary())
         values = Value::dictionary();
     auto& pending = pendingByPath();
@@ -123,7 +123,10 @@ Value CFPreferencesCopyMultiple(
     Domain domain = domainFor(applicationID, userName, hostName);
     if (domain.path.empty())
         return {};
-    Value values = read(domain);
+    bool unreadable = false;
+    Value values = read(domain, &unreadable);
+    if (unreadable)
+        return {};
     const Value::Array* keys = keysToFetch.arrayValue();
     if (!keys)
         return values;

@@ -42,7 +42,9 @@ bool CFPreferencesAppSynchronize(std::string_view applicationID);
 
 bool CFPreferencesSynchronize(std::string_view applicationID, std::string_view userName, std::string_view hostName);
 // A dictionary of the keys found (all keys when keysToFetch is nil); nil
-// when the domain cannot be addressed (a bad selector, a user without home).
+// when the domain cannot be addressed (a bad selector, a user without home)
+// or its file was found unreadable (and set aside, for a caller who may
+// write it, so that the next call finds no domain).
 Value CFPreferencesCopyMultiple(
     const Value& keysToFetch, std::string_view applicationID, std::string_view userName, std::string_view hostName);
 // Sets the entries of keysToSet (a dictionary or nil; a nil entry removes

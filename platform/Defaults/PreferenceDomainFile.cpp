@@ -59,7 +59,7 @@ std::optional<std::string> setAside(const std::string& systemPath, std::string& 
 // Reads the file; when it exists but cannot be read and `repair` is set,
 // moves it aside. Answers whether the domain's path is now free of a file
 // that would be lost by a write.
-bool readOrSetAside(const std::string& systemPath, bool repair, Value* domain)
+bool readOrSetAside(const std::string& systemPath, bool repair, Value* domain, bool* wasUnreadable = nullptr)
 {
     auto result = readPropertyList(hostPath(systemPath), Value::Type::Dictionary);
     if (result.ok()) {
@@ -69,6 +69,8 @@ bool readOrSetAside(const std::string& systemPath, bool repair, Value* domain)
     }
     if (result.status == PropertyListStatus::Missing)
         return true;
+    if (wasUnreadable)
+        *wasUnreadable = true;
     if (!repair) {
         logError("Preferences error: \"%s\" cannot be read (%s).\n", systemPath, result.reason);
         return false;
@@ -129,10 +131,12 @@ std::string preferenceDomainPath(
     return path + ".plist";
 }
 
-Value loadPreferenceDomain(const std::string& systemPath, bool setAsideUnreadable)
+Value loadPreferenceDomain(const std::string& systemPath, bool setAsideUnreadable, bool* wasUnreadable)
 {
     Value domain;
-    readOrSetAside(systemPath, setAsideUnreadable, &domain);
+    if (wasUnreadable)
+        *wasUnreadable = false;
+    readOrSetAside(systemPath, setAsideUnreadable, &domain, wasUnreadable);
     return domain;
 }
 

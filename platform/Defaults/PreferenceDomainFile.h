@@ -34,8 +34,10 @@ std::string preferenceDomainPath(
 
 // The domain's dictionary, or nil when the file is missing or cannot be read.
 // With setAsideUnreadable (the caller may write the domain), a file that
-// cannot be read is moved aside; otherwise it is only logged.
-Value loadPreferenceDomain(const std::string& systemPath, bool setAsideUnreadable = true);
+// cannot be read is moved aside; otherwise it is only logged. wasUnreadable,
+// when given, tells the two kinds of nil apart.
+Value loadPreferenceDomain(
+    const std::string& systemPath, bool setAsideUnreadable = true, bool* wasUnreadable = nullptr);
 
 // Writes the dictionary as the whole domain; false (with one logged line)
 // when nothing was written.

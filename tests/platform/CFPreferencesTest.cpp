@@ -102,22 +102,23 @@ TEST_F(ThePreferencesCalls, CopyListedKeysAndSetBeforeRemoving)
         Value::dictionary());
 }
 
-TEST_F(ThePreferencesCalls, SetAsideAnUnreadableSystemFileOnlyForRoot)
+TEST_F(ThePreferencesCalls, ReportAnUnreadableSystemFileAndSetItAsideOnlyForRoot)
 {
     machine.writeFile(kSystemByHost, "not a plist");
     machine.actAs(501);
-    EXPECT_EQ(CFPreferencesCopyMultiple(Value(), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost),
-        Value::dictionary());
+    EXPECT_TRUE(CFPreferencesCopyMultiple(Value(), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost).isNil());
     EXPECT_EQ(machine.readFile(kSystemByHost), "not a plist");
 
     machine.actAs(0);
     machine.clearLog();
-    EXPECT_EQ(CFPreferencesCopyMultiple(Value(), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost),
-        Value::dictionary());
+    EXPECT_TRUE(CFPreferencesCopyMultiple(Value(), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost).isNil());
     EXPECT_EQ(machine.readFile(kSystemByHost + ".unreadable"), "not a plist");
     EXPECT_EQ(machine.logLines(),
-        std::vector<std::string> {"Preferences error: \"" + kSystemByHost
+        std::vector<std::string>{"Preferences error: \"" + kSystemByHost
             + "\" cannot be read (not a property list); moved it aside to \"" + kSystemByHost + ".unreadable\"."});
+    EXPECT_EQ(CFPreferencesCopyMultiple(Value(), kDomain, kCFPreferencesAnyUser, kCFPreferencesCurrentHost),
+        Value::dictionary())
+        << "set aside, the domain is missing";
 }
 
 TEST_F(ThePreferencesCalls, AnswerNothingForADomainTheyCannotAddress)
