@@ -644,16 +644,13 @@ void ArvelUserDefaults::createApplicationSetForIDWithName(
 {
     if (!thePrefs[kApplicationSet].isDictionary())
         thePrefs.set(kApplicationSet, Value::dictionary());
-    Value* sets = nullptr;
-    if (auto* prefs = thePrefs.dictionaryValue())
-        sets = &prefs->find(kApplicationSet)->second;
-    Value* set = mutableApplicationSet(appID);
-    if (!set) {
-        sets->set(std::string(appID), Value::dictionary());
-        set = mutableApplicationSet(appID);
-    }
+    Value& sets = (*thePrefs.dictionaryValue())[kApplicationSet];
+    Value& set = (*sets.dictionaryValue())[std::string(appID)];
+    // A new set starts empty; an existing one keeps its corners.
+    if (!set.isDictionary())
+        set = Value::dictionary();
     if (name)
-        set->set("ApplicationName", *name);
+        set.set("ApplicationName", *name);
 }
 
 bool ArvelUserDefaults::hasApplicationSetForID(std::string_view appID) const
