@@ -11,12 +11,13 @@
 
 namespace {
 
-std::shared_ptr<ArvelDriverAccess> sharedDriverAccess;
+// Held around every use of the connection and of the service's registry
+// properties, always alone. Declared first, so that it outlives the shared
+// instance when the program ends.
+std::mutex driverLock;
 // The user-client connection, shared by every instance; 0 when closed.
 io_connect_t driverConnection = 0;
-// Held around every use of the connection and of the service's registry
-// properties, always alone.
-std::mutex driverLock;
+std::shared_ptr<ArvelDriverAccess> sharedDriverAccess;
 
 void driverLoadCallback(void* context, io_iterator_t iterator)
 {
