@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-using machine::DriverGeometry;
 using machine::IORegistry;
 
 class ATrackpadDriver : public ::testing::Test {
@@ -36,44 +35,6 @@ TEST_F(ATrackpadDriver, RegistersAFreshServiceAtEachLoadAndTerminatesItAtUnload)
                          "matched " + std::to_string(driver.entry())}));
     std::vector<std::int64_t> none;
     EXPECT_EQ(driver.callScalar(connection, 0, {}, none), kIOReturnNotOpen) << "a connection does not outlive its driver";
-}
-
-TEST_F(ATrackpadDriver, FollowsTheFingerOnlyInCalibrationMode)
-{
-    driver.load();
-    std::uint64_t connection = 0;
-    driver.open(0, &connection);
-    std::vector<std::int64_t> none;
-    driver.touch(100, 100);
-    EXPECT_EQ(driver.observedGeometry(), (DriverGeometry {3000, 3000, 1, 1}));
-    driver.callScalar(connection, 8, {5}, none);
-    EXPECT_TRUE(driver.calibrationMode());
-    driver.touch(100, 2000);
-    driver.touch(2500, 300);
-    EXPECT_EQ(driver.observedGeometry(), (DriverGeometry {100, 300, 2500, 2000}));
-    driver.callScalar(connection, 8, {0}, none);
-    driver.touch(1, 2999);
-    EXPECT_EQ(driver.observedGeometry(), (DriverGeometry {100, 300, 2500, 2000}));
-}
-
-TEST_F(ATrackpadDriver, DescribesWhatItHolds)
-{
-    EXPECT_EQ(driver.describe(), "driver: not loaded\n");
-    driver.load();
-    std::uint64_t connection = 0;
-    driver.open(0, &connection);
-    std::vector<std::int64_t> none;
-    driver.callScalar(connection, 0, {}, none);
-    driver.callScalar(connection, 8, {1}, none);
-    driver.setProperties(Value::dictionary({{"ApplicationSet", Value::dictionary()}}));
-    EXPECT_EQ(driver.describe(),
-        "driver: loaded, 1 client connection(s) open\n"
-        "  user on console: yes\n"
-        "  calls: 0 8(1)\n"
-        "  calibration mode: on, observed {MinX = 3000; MinY = 3000; MaxX = 1; MaxY = 1; }\n"
-        "  Calibration = {MaxX = 2880; MaxY = 2304; MinX = 120; MinY = 96; }\n"
-        "  DebugLogging = false\n"
-        "  per-application dictionary = {ApplicationSet = {}; }\n");
 }
 
 TEST(AHomeFolder, IsMadeWithItsPreferencesFolderOnTheDisk)

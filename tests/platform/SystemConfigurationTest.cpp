@@ -82,23 +82,6 @@ TEST_F(AStoreSession, CopiesTheConsoleUserAsTheLoginMechanismWroteIt)
     EXPECT_FALSE(world.login("nobody-known"));
 }
 
-TEST_F(AStoreSession, FailsEachCallWhereAFailureIsInjected)
-{
-    world.login("alice");
-    world.failNext("SCDynamicStoreCopyConsoleUser", 1);
-    EXPECT_EQ(consoleUser(), "(null) 12345 12345");
-    world.failNext("SCDynamicStoreCreate", 1);
-    EXPECT_EQ(SCDynamicStoreCreate(nullptr, "x", recordChanges, nullptr), nullptr);
-    world.failNext("SCDynamicStoreKeyCreateConsoleUser", 1);
-    EXPECT_TRUE(SCDynamicStoreKeyCreateConsoleUser(nullptr).isNil());
-    world.failNext("SCDynamicStoreSetNotificationKeys", 1);
-    EXPECT_FALSE(SCDynamicStoreSetNotificationKeys(store, Value::array(), Value()));
-    world.failNext("SCDynamicStoreCreateRunLoopSource", 1);
-    EXPECT_EQ(SCDynamicStoreCreateRunLoopSource(nullptr, store, 0), nullptr);
-    // A key list that is not a list of strings is refused.
-    EXPECT_FALSE(SCDynamicStoreSetNotificationKeys(store, Value::array({1}), Value()));
-}
-
 TEST_F(AStoreSession, StopsWatchingWhenReleased)
 {
     store.reset();
