@@ -1,5 +1,9 @@
 #include "support/MachineHarness.h"
 
+#include "Defaults/CFPreferences.h"
+#include "Defaults/NSUserDefaults.h"
+#include "Notifications/DistributedNotificationCenter.h"
+
 #include "DistributedObjects/PortNameServer.h"
 #include "Foundation/Format.h"
 #include "IOKit/IOKitLib.h"
@@ -48,6 +52,11 @@ MachineHarness::~MachineHarness()
 
 void MachineHarness::resetWorld()
 {
+    // Preference state kept by the process would otherwise reach the next
+    // test (the standard defaults object is let go of before the disk).
+    NSUserDefaults::resetStandardUserDefaults();
+    CFPreferencesDiscardPendingChangesForTesting();
+    DistributedNotificationCenter::resetForTesting();
     RunLoop::current().removeAllSourcesForTesting();
     NotificationCenter::defaultCenter().removeAllObserversForTesting();
     PortNameServer::systemDefaultPortNameServer().resetForTesting();
