@@ -2,6 +2,7 @@
 
 #include "machine/Machine.h"
 
+#include <string>
 #include <unistd.h>
 
 namespace posix {
@@ -19,7 +20,7 @@ uid_t geteuid()
 int seteuid(uid_t uid)
 {
     auto& m = machine::Machine::shared();
-    if (m.failures().take("seteuid") != 0)
+    if (m.failures().take("seteuid", std::to_string(uid)) != 0)
         return -1;
     // As on Unix: root may take any id; others only their real id.
     if (m.realUserId() != 0 && uid != m.realUserId())
