@@ -60,19 +60,34 @@ MessageBus::~MessageBus()
 void MessageBus::service()
 {
     // A handler that sends (and so services) must not re-enter the loop below.
-    if (servicing_)
+    if (servicing_ || lost_)
         return;
     servicing_ = true;
     try {
         while (connection_->processPendingRequest()) {
         }
     } catch (const sdbus::Error& error) {
-        logError("MessageBus error: %s\n", error.getMessage());
+        lost(error.getMessage());
     } catch (const std::exception& error) {
-        logError("MessageBus error: %s\n", error.what());
+        lost(error.what());
     }
     servicing_ = false;
-    rearm();
+    if (!lost_)
+        rearm();
+}
+
+void MessageBus::lost(const std::string& reason)
+{
+    // A bus that went away leaves its descriptor readable for ever: stop
+    // watching it rather than spin, and say so once.
+    logError("MessageBus error: Lost the bus: %s\n", reason);
+    lost_ = true;
+    if (fdSource_)
+        RunLoop::current().removeFileDescriptorSource(fdSource_);
+    fdSource_.reset();
+    if (timeoutTimer_)
+        timeoutTimer_->invalidate();
+    timeoutTimer_.reset();
 }
 
 void MessageBus::rearm()

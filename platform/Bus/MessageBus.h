@@ -8,7 +8,9 @@
 // asks, in the common modes, and the bus's own time-out is honoured with a
 // timer, so messages that arrived while a synchronous call waited are served
 // at the next pass. A connection that cannot be made is one logged line and
-// no bus; the program then answers as if nothing served any name.
+// no bus; the program then answers as if nothing served any name. A bus
+// that goes away later is one logged line, and the descriptor is no longer
+// watched.
 #pragma once
 
 #include <memory>
@@ -42,6 +44,7 @@ public:
 private:
     explicit MessageBus(std::unique_ptr<sdbus::IConnection> connection);
     void rearm();
+    void lost(const std::string& reason);
 
     std::unique_ptr<sdbus::IConnection> connection_;
     std::string uniqueName_;
@@ -49,6 +52,7 @@ private:
     int fdEvents_ = 0;
     std::shared_ptr<Timer> timeoutTimer_;
     bool servicing_ = false;
+    bool lost_ = false;
 };
 
 // Names on the bus for the system's names: a registered name that is already
