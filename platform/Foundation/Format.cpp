@@ -94,12 +94,8 @@ std::string printfOne(const Spec& spec, const char* lengthText, char conversion,
     std::string f = "%" + spec.flags;
     if (spec.width >= 0)
         f += std::to_string(spec.width);
-    if (spec.precision >= 0) {
-        // Appended in two steps: g++ 12 at -O3 misreads "." + string as an
-        // overlapping copy and fails the build under -Werror.
-        f += '.';
-        f += std::to_string(spec.precision);
-    }
+    if (spec.precision >= 0)
+        f += "." + std::to_string(spec.precision);
     f += lengthText;
     f += conversion;
     int n = std::snprintf(nullptr, 0, f.c_str(), value);
