@@ -25,7 +25,9 @@ std::unique_ptr<DistributedNotificationCenter>& defaultCentreSlot()
 
 DistributedNotificationHub& DistributedNotificationHub::shared()
 {
-    static DistributedNotificationHub hub;
+    // Never destroyed: centres that go while the program exits (the default
+    // centre among them) still detach from it.
+    static DistributedNotificationHub& hub = *new DistributedNotificationHub;
     // Between real processes the bus carries the posts: decided once.
     static const bool carried = [] {
         MessageBus* bus = MessageBus::isConfigured() ? MessageBus::shared() : nullptr;
