@@ -1,0 +1,192 @@
+#include "Defaults/CFPreferences.h"
+
+#include "Defaults/PreferenceDomainFile.h"
+#include "machine/Machine.h"
+
+#include <map>
+#include <optional>
+
+namespace {
+
+// Unwritten changes by domain file: a value, or nullopt for a removed key.
+using PendingChanges = std::map<std::string, std::optional<Value>, std::less<>>;
+
+std::map<std::string, PendingChanges>& pendingByPath()
+{
+    static std::map<std::string, PendingChanges> pending;
+    return pending;
+}
+
+struct Domain {
+    std::string path; // empty: the domain cannot be addressed
+    bool anyUser = false;
+};
+
+Domain domainFor(std::string_view applicationID, std::string_view userName, std::string_view hostName)
+{
+    Domain domain;
+    bool byHost;
+    if (hostName == kCFPreferencesCurrentHost)
+        byHost = true;
+    else if (hostName == kCFPreferencesAnyHost)
+        byHost = false;
+    else
+        return domain;
+    auto& m = machine::Machine::shared();
+    std::string home;
+    if (userName == kCFPreferencesAnyUser) {
+        domain.anyUser = true;
+    } else if (userName == kCFPreferencesCurrentUser) {
+        home = m.effectiveUserHome();
+        if (home.empty())
+            return domain;
+    } else {
+        return domain;
+    }
+    std::string_view name = applicationID == kCFPreferencesAnyApplication ? ".GlobalPreferences" : applicationID;
+    domain.path = preferenceDomainPath(home, name, byHost, m.hostIdentifier());
+    return domain;
+}
+
+bool mayWrite(const Domain& domain)
+{
+    return !domain.anyUser || machine::Machine::shared().effectiveUserId() == 0;
+}
+
+Value read(const Domain& domain, bool* wasUnreadable = nullptr)
+{
+    Value values = loadPreferenceDomain(domain.path, mayWrite(domain), wasUnreadable);
+    if (!values.isDictionary())
+        values = Value::dictionary();
+    auto& pending = pendingByPath();
+    if (auto it = pending.find(domain.path); it != pending.end()) {
+        for (const auto& [key, change] : it->second) {
+            if (change)
+                values.set(key, *change);
+            else
+                values.remove(key);
+        }
+    }
+    return values;
+}
+
+// Writes the domain's pending changes over what is on disk.
+bool flush(const Domain& domain)
+{
+    auto& pending = pendingByPath();
+    auto it = pending.find(domain.path);
+    if (it == pending.end())
+        return true;
+    if (!mayWrite(domain))
+        return false;
+    if (!storePreferenceDomain(domain.path, read(domain)))
+        return false;
+    pending.erase(it);
+    return true;
+}
+
+void change(const Domain& domain, std::string_view key, std::optional<Value> value)
+{
+    pendingByPath()[domain.path].insert_or_assign(std::string(key), std::move(value));
+}
+
+} // namespace
+
+Value CFPreferencesCopyAppValue(std::string_view key, std::string_view applicationID)
+{
+    Domain domain = domainFor(applicationID, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+    if (domain.path.empty())
+        return {};
+    return read(domain)[key];
+}
+
+void CFPreferencesSetAppValue(std::string_view key, const Value& value, std::string_view applicationID)
+{
+    CFPreferencesSetMultiple(Value::dictionary({{std::string(key), value}}), Value(), applicationID,
+        kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+}
+
+bool CFPreferencesAppSynchronize(std::string_view applicationID)
+{
+    return CFPreferencesSynchronize(applicationID, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
+}
+
+bool CFPreferencesSynchronize(std::string_view applicationID, std::string_view userName, std::string_view hostName)
+{
+    Domain domain = domainFor(applicationID, userName, hostName);
+    return !domain.path.empty() && flush(domain);
+}
+
+Value CFPreferencesCopyMultiple(
+    const Value& keysToFetch, std::string_view applicationID, std::string_view userName, std::string_view hostName)
+{
+    Domain domain = domainFor(applicationID, userName, hostName);
+    if (domain.path.empty())
+        return {};
+    bool unreadable = false;
+    Value values = read(domain, &unreadable);
+    if (unreadable)
+        return {};
+    const Value::Array* keys = keysToFetch.arrayValue();
+    if (!keys)
+        return values;
+    Value found = Value::dictionary();
+    for (const Value& key : *keys) {
+        if (const std::string* name = key.string(); name && values.contains(*name))
+            found.set(*name, values[*name]);
+    }
+    return found;
+}
+
+void CFPreferencesSetMultiple(const Value& keysToSet, const Value& keysToRemove, std::string_view applicationID,
+    std::string_view userName, std::string_view hostName)
+{
+    Domain domain = domainFor(applicationID, userName, hostName);
+    if (domain.path.empty())
+        return;
+    bool changed = false;
+    if (const Value::Dictionary* entries = keysToSet.dictionaryValue()) {
+        for (const auto& [key, value] : *entries) {
+            // What no file can hold is not kept; a nil entry removes its key.
+            if (!value.isNil() && !isStorablePreferenceValue(value))
+                continue;
+            change(domain, key, value.isNil() ? std::nullopt : std::optional<Value>(value));
+            changed = true;
+        }
+    }
+    if (const Value::Array* keys = keysToRemove.arrayValue()) {
+        for (const Value& key : *keys) {
+            if (const std::string* name = key.string()) {
+                change(domain, *name, std::nullopt);
+                changed = true;
+            }
+        }
+    }
+    if (changed)
+        flush(domain);
+}
+
+Value CFPreferencesCopyKeyList(std::string_view applicationID, std::string_view userName, std::string_view hostName)
+{
+    Domain domain = domainFor(applicationID, userName, hostName);
+    if (domain.path.empty())
+        return {};
+    Value values = read(domain);
+    if (values.count() == 0)
+        return {};
+    Value keys = Value::array();
+    for (const auto& entry : *values.dictionaryValue())
+        keys.arrayValue()->push_back(entry.first);
+    return keys;
+}
+
+std::string CFPreferencesDomainPath(
+    std::string_view applicationID, std::string_view userName, std::string_view hostName)
+{
+    return domainFor(applicationID, userName, hostName).path;
+}
+
+void CFPreferencesDiscardPendingChangesForTesting()
+{
+    pendingByPath().clear();
+}

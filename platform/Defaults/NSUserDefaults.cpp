@@ -1,0 +1,99 @@
+#include "Defaults/NSUserDefaults.h"
+
+#include "Defaults/PreferenceDomainFile.h"
+#include "Log/Log.h"
+#include "machine/Machine.h"
+
+namespace {
+
+std::shared_ptr<NSUserDefaults>& standardObject()
+{
+    static std::shared_ptr<NSUserDefaults> object;
+    return object;
+}
+
+} // namespace
+
+NSUserDefaults::NSUserDefaults(std::uint32_t userId, std::string home)
+    : userId_(userId)
+    , home_(std::move(home))
+{
+}
+
+std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults()
+{
+    auto& object = standardObject();
+    if (!object) {
+        auto& m = machine::Machine::shared();
+        object.reset(new NSUserDefaults(m.effectiveUserId(), m.effectiveUserHome()));
+    }
+    return object;
+}
+
+void NSUserDefaults::resetStandardUserDefaults()
+{
+    auto& object = standardObject();
+    if (object)
+        object->synchronize();
+    object.reset();
+}
+
+std::string NSUserDefaults::pathForDomain(std::string_view domainName) const
+{
+    if (home_.empty())
+        return {};
+    return preferenceDomainPath(home_, domainName, false, {});
+}
+
+bool NSUserDefaults::synchronize()
+{
+    bool ok = true;
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        std::string path = pathForDomain(it->first);
+        bool written = false;
+        if (path.empty()) {
+            logError("NSUserDefaults error: Unable to write domain \"%s\": user id %u has no home folder.\n", it->first,
+                userId_);
+        } else {
+            written = it->second.isNil() ? removePreferenceDomain(path) : storePreferenceDomain(path, it->second);
+        }
+        if (written) {
+            it = pending_.erase(it);
+        } else {
+            ok = false;
+            ++it;
+        }
+    }
+    return ok;
+}
+
+Value NSUserDefaults::persistentDomainForName(std::string_view domainName) const
+{
+    if (auto it = pending_.find(domainName); it != pending_.end())
+        return it->second;
+    std::string path = pathForDomain(domainName);
+    return path.empty() ? Value() : loadPreferenceDomain(path);
+}
+
+void NSUserDefaults::setPersistentDomainForName(const Value& domain, std::string_view domainName)
+{
+    if (!isValidPreferenceDomainName(domainName)) {
+        logError("NSUserDefaults error: \"%s\" is not a valid domain name.\n", domainName);
+        return;
+    }
+    if (!domain.isDictionary() || !isStorablePreferenceValue(domain)) {
+        logError("NSUserDefaults error: A persistent domain is a dictionary of property-list values; domain \"%s\" "
+                 "unchanged.\n",
+            domainName);
+        return;
+    }
+    pending_.insert_or_assign(std::string(domainName), domain);
+}
+
+void NSUserDefaults::removePersistentDomainForName(std::string_view domainName)
+{
+    // No file can exist for a name that cannot be a file name.
+    if (!isValidPreferenceDomainName(domainName))
+        return;
+    pending_.insert_or_assign(std::string(domainName), Value());
+}

@@ -1,0 +1,304 @@
+// arvel-defaults: reads, writes and deletes stored settings on the simulated
+// machine's disk, in the manner of the defaults command.
+//
+// A tool process has no user table of its own, so the user whose domains it
+// addresses is named on the command line: --user NAME is the user whose
+// home is "/Users/NAME" ("/var/root" for root), --home PATH gives another
+// home, --any-user addresses the machine-wide domains in
+// "/Library/Preferences". Without either it acts as root. The files are
+// those the system itself reads and writes (see Defaults/CFPreferences.h),
+// written atomically; a domain file that cannot be read is moved aside
+// before a write, never overwritten.
+#include "Defaults/CFPreferences.h"
+#include "Defaults/PreferenceDomainFile.h"
+#include "Foundation/FileManager.h"
+#include "Foundation/PropertyList.h"
+#include "Log/Log.h"
+#include "Paths/DiskRoot.h"
+#include "machine/Machine.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage
+    = "usage: arvel-defaults [--user NAME | --any-user] [--home PATH] VERB [-currentHost] DOMAIN ...\n"
+      "\n"
+      "  read   DOMAIN [KEY]           print the domain, or one key, as an old-style description\n"
+      "  write  DOMAIN KEY VALUE       set one key\n"
+      "  write  DOMAIN '<dict>...</dict>'  replace the whole domain\n"
+      "  delete DOMAIN [KEY]           remove one key, or the whole domain\n"
+      "\n"
+      "VALUE is a string, or one of\n"
+      "  -int N   -bool YES|NO   -float F   -string S\n"
+      "  -dict KEY VALUE [KEY VALUE ...]   -array VALUE [VALUE ...]\n"
+      "  (inside -dict and -array a VALUE may carry its own -int, -bool, -float or -string)\n"
+      "  or a property-list fragment such as '<dict><key>Action</key><integer>7</integer></dict>'.\n"
+      "\n"
+      "DOMAIN is a domain name (com.tessmoor.Arvel), or NSGlobalDomain (-g) for the global preferences.\n"
+      "\n"
+      "Whose domains:\n"
+      "  --user NAME   the user's domains in /Users/NAME/Library/Preferences (root: /var/root)\n"
+      "  --home PATH   the home folder, when it is not /Users/NAME (or root's /var/root)\n"
+      "  --any-user    the machine-wide domains in /Library/Preferences\n"
+      "  (neither: root's domains)\n"
+      "  -currentHost  the domain of this host only: .../Preferences/ByHost/DOMAIN.<host id>.plist\n"
+      "\n"
+      "The machine's disk is the folder $ARVEL_ROOT (default %s).\n";
+
+void printUsage(FILE* out)
+{
+    std::fprintf(out, kUsage, kDefaultDiskRoot);
+}
+
+int usage(const char* why = nullptr)
+{
+    if (why)
+        std::fprintf(stderr, "arvel-defaults: %s\n", why);
+    printUsage(stderr);
+    return 2;
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "arvel-defaults: %s\n", message.c_str());
+    return 1;
+}
+
+std::optional<Value> propertyListFragment(const std::string& text)
+{
+    if (text.rfind("<?xml", 0) == 0 || text.rfind("<plist", 0) == 0)
+        return propertyListFromData(text);
+    return propertyListFromData(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + text + "</plist>");
+}
+
+// One value from args[i] on: a type flag and its text, a fragment, or a
+// plain string. Advances i past what it used; nullopt (with a message) when
+// the text does not read as its type.
+std::optional<Value> scalarValue(const std::vector<std::string>& args, std::size_t& i, std::string& error)
+{
+    const std::string& first = args[i++];
+    bool typed = first == "-int" || first == "-integer" || first == "-bool" || first == "-boolean" || first == "-float"
+        || first == "-string";
+    if (!typed) {
+        if (!first.empty() && first[0] == '<') {
+            auto fragment = propertyListFragment(first);
+            if (!fragment)
+                error = "\"" + first + "\" is not a property list";
+            return fragment;
+        }
+        return Value(first);
+    }
+    if (i >= args.size()) {
+        error = first + " needs a value";
+        return std::nullopt;
+    }
+    const std::string& text = args[i++];
+    if (first == "-string")
+        return Value(text);
+    if (first == "-int" || first == "-integer") {
+        errno = 0;
+        char* end = nullptr;
+        long long n = std::strtoll(text.c_str(), &end, 10);
+        if (text.empty() || *end || errno == ERANGE) {
+            error = "\"" + text + "\" is not an integer";
+            return std::nullopt;
+        }
+        return Value(n);
+    }
+    if (first == "-float") {
+        char* end = nullptr;
+        double d = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end || !std::isfinite(d)) {
+            error = "\"" + text + "\" is not a number";
+            return std::nullopt;
+        }
+        return Value(d);
+    }
+    for (const char* yes : {"YES", "TRUE", "1"})
+        if (strcasecmp(text.c_str(), yes) == 0)
+            return Value(true);
+    for (const char* no : {"NO", "FALSE", "0"})
+        if (strcasecmp(text.c_str(), no) == 0)
+            return Value(false);
+    error = "\"" + text + "\" is not YES or NO";
+    return std::nullopt;
+}
+
+// The value of a write: everything from args[i] to the end.
+std::optional<Value> writtenValue(const std::vector<std::string>& args, std::size_t i, std::string& error)
+{
+    const std::string& flag = args[i];
+    if (flag == "-dict" || flag == "-array") {
+        Value result = flag == "-dict" ? Value::dictionary() : Value::array();
+        ++i;
+        while (i < args.size()) {
+            std::string key;
+            if (flag == "-dict") {
+                key = args[i++];
+                if (i >= args.size()) {
+                    error = "-dict key \"" + key + "\" has no value";
+                    return std::nullopt;
+                }
+            }
+            auto item = scalarValue(args, i, error);
+            if (!item)
+                return std::nullopt;
+            if (flag == "-dict")
+                result.set(key, std::move(*item));
+            else
+                result.arrayValue()->push_back(std::move(*item));
+        }
+        return result;
+    }
+    auto value = scalarValue(args, i, error);
+    if (value && i != args.size()) {
+        error = "unexpected \"" + args[i] + "\" after the value";
+        return std::nullopt;
+    }
+    return value;
+}
+
+void printValue(const Value& value)
+{
+    // As the defaults command does: a string as it stands, the rest as a description.
+    std::printf("%s\n", value.isString() ? value.string()->c_str() : value.description().c_str());
+}
+
+struct Target {
+    std::string domainName;
+    std::string path; // system path of the domain file
+};
+
+int readDomain(const Target& target, const std::vector<std::string>& rest)
+{
+    if (rest.size() > 1)
+        return usage("read takes DOMAIN [KEY]");
+    auto result = readPropertyList(hostPath(target.path), Value::Type::Dictionary);
+    if (result.status == PropertyListStatus::Missing)
+        return fail("Domain " + target.domainName + " does not exist (" + target.path + ")");
+    if (!result.ok())
+        return fail(target.path + " cannot be read: " + result.reason);
+    if (rest.empty()) {
+        printValue(result.value);
+        return 0;
+    }
+    if (!result.value.contains(rest[0]))
+        return fail("The domain/default pair of (" + target.domainName + ", " + rest[0] + ") does not exist");
+    printValue(result.value[rest[0]]);
+    return 0;
+}
+
+int writeDomain(const Target& target, const std::vector<std::string>& rest)
+{
+    if (rest.empty())
+        return usage("write takes DOMAIN KEY VALUE, or DOMAIN followed by a dictionary");
+    std::string error;
+    Value domain;
+    if (rest.size() == 1) {
+        auto whole = rest[0].empty() || rest[0][0] != '<' ? std::nullopt : propertyListFragment(rest[0]);
+        if (!whole || !whole->isDictionary())
+            return usage("a whole domain is written as a dictionary ('<dict>...</dict>')");
+        domain = std::move(*whole);
+    } else {
+        auto value = writtenValue(rest, 1, error);
+        if (!value)
+            return fail(error);
+        domain = loadPreferenceDomain(target.path, true);
+        if (!domain.isDictionary())
+            domain = Value::dictionary();
+        domain.set(rest[0], std::move(*value));
+    }
+    if (!storePreferenceDomain(target.path, domain))
+        return fail("nothing written to " + target.path);
+    return 0;
+}
+
+int deleteFromDomain(const Target& target, const std::vector<std::string>& rest)
+{
+    if (rest.size() > 1)
+        return usage("delete takes DOMAIN [KEY]");
+    if (!fileExistsAtPath(target.path))
+        return fail("Domain " + target.domainName + " not found (" + target.path + ")");
+    if (rest.empty())
+        return removePreferenceDomain(target.path) ? 0 : fail("cannot remove " + target.path);
+    Value domain = loadPreferenceDomain(target.path, true);
+    if (!domain.remove(rest[0]))
+        return fail("Key " + rest[0] + " does not exist in domain " + target.domainName);
+    return storePreferenceDomain(target.path, domain) ? 0 : fail("nothing written to " + target.path);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setLogChannel(LogChannel::Console);
+    setLogProcessName("arvel-defaults");
+    std::vector<std::string> args(argv + 1, argv + argc);
+
+    std::optional<std::string> userName, home;
+    bool anyUser = false, currentHost = false;
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            printUsage(stdout);
+            return 0;
+        }
+        if ((a == "--user" || a == "--home") && i + 1 < args.size())
+            (a == "--user" ? userName : home) = args[++i];
+        else if (a == "--any-user")
+            anyUser = true;
+        else if (a == "-currentHost")
+            currentHost = true;
+        else
+            break;
+    }
+    if (i >= args.size())
+        return usage();
+    std::string verb = args[i++];
+    if (i < args.size() && args[i] == "-currentHost") {
+        currentHost = true;
+        ++i;
+    }
+    if (i >= args.size())
+        return usage("no domain given");
+    if (anyUser && (userName || home))
+        return usage("--any-user addresses no user's home");
+    if (userName && !isValidPreferenceDomainName(*userName))
+        return usage("a user name is one word, without \"/\"");
+
+    // The tool acts as the named user on the machine, so the domains are
+    // found exactly where the system's own programs find them.
+    auto& m = machine::Machine::shared();
+    std::string name = userName.value_or("root");
+    std::uint32_t uid = name == "root" ? 0 : 501;
+    m.users().addUser(name, uid, home.value_or(""));
+    m.setEffectiveUserId(uid);
+
+    std::string domainName = args[i++];
+    bool global = domainName == "NSGlobalDomain" || domainName == "-g" || domainName == "-globalDomain";
+    Target target {domainName,
+        CFPreferencesDomainPath(global ? kCFPreferencesAnyApplication : std::string_view(domainName),
+            anyUser ? kCFPreferencesAnyUser : kCFPreferencesCurrentUser,
+            currentHost ? kCFPreferencesCurrentHost : kCFPreferencesAnyHost)};
+    if (target.path.empty())
+        return fail("\"" + domainName + "\" is not a domain name");
+
+    std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    if (verb == "read")
+        return readDomain(target, rest);
+    if (verb == "write")
+        return writeDomain(target, rest);
+    if (verb == "delete")
+        return deleteFromDomain(target, rest);
+    return usage(("unknown verb \"" + verb + "\"").c_str());
+}
