@@ -21,4 +21,11 @@ int Failures::take(const std::string& operation)
     return result;
 }
 
+int Failures::take(const std::string& operation, const std::string& qualifier)
+{
+    if (int result = take(operation + ":" + qualifier))
+        return result;
+    return take(operation);
+}
+
 } // namespace machine

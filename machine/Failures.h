@@ -19,6 +19,10 @@ public:
     // The result the operation must fail with now, or 0 when it succeeds;
     // consumes one failure.
     int take(const std::string& operation);
+    // The same for one variant of an operation: "operation:qualifier" (an
+    // index, a notification type) is asked first, then the plain operation,
+    // so a test can fail every call or only one kind of call.
+    int take(const std::string& operation, const std::string& qualifier);
     bool pending(const std::string& operation) const { return pending_.count(operation) != 0; }
 
 private:

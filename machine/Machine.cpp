@@ -1,19 +1,33 @@
 #include "Machine.h"
 
+#include "Paths/DiskRoot.h"
+
+#include <filesystem>
+
 namespace machine {
+
+Machine::Machine() : driver_(registry_, failures_), console_(store_, users_) {}
 
 Machine& Machine::shared()
 {
-    static Machine machine;
-    return machine;
+    // Never destroyed: objects released while the program exits still
+    // reach the machine.
+    static Machine* machine = new Machine;
+    return *machine;
 }
 
 void Machine::reset()
 {
     users_.reset();
     failures_.clearAll();
+    driver_.reset();
+    registry_.reset();
+    console_.reset();
+    store_.reset();
     realUid_ = 0;
     effectiveUid_ = 0;
+    hostProcess_ = false;
+    detached_ = false;
     // --- Session agent ---
     processes_.reset();
     accessibility_.reset();
@@ -49,6 +63,16 @@ std::string Machine::expandTilde(const std::string& path) const
     if (!user)
         return path;
     return user->home + rest;
+}
+
+bool Machine::createHomeFolder(const std::string& userName)
+{
+    const User* user = users_.userNamed(userName);
+    if (!user)
+        return false;
+    std::error_code error;
+    std::filesystem::create_directories(hostPath(user->home + "/Library/Preferences"), error);
+    return !error;
 }
 
 } // namespace machine

@@ -2,12 +2,17 @@
 //
 // One model, reached in-process through Machine::shared() (tests link it
 // and drive it directly with the virtual clock). It owns the user table,
-// the identity of the program running on it, failure injection and the
-// disk root; the driver and HID models, the console, power, processes and
-// the rest join it as their own files.
+// the identity of the program running on it, failure injection, the I/O
+// registry with the trackpad driver, the configuration store and the
+// console; the HID system, power, processes and the rest join it as their
+// own files. The disk is the folder named by the disk root.
 #pragma once
 
+#include "Console.h"
+#include "DynamicStore.h"
 #include "Failures.h"
+#include "IORegistry.h"
+#include "TrackpadDriver.h"
 #include "Users.h"
 // --- Session agent: processes, accessibility, login sessions, pointer ---
 #include "Accessibility.h"
@@ -25,11 +30,15 @@ class Machine {
 public:
     static Machine& shared();
     // Back to a freshly booted machine: only root, nothing running, no
-    // failures; the disk root stays.
+    // failures, no driver loaded, nobody on the console; the disk root stays.
     void reset();
 
     UserTable& users() { return users_; }
     Failures& failures() { return failures_; }
+    IORegistry& registry() { return registry_; }
+    TrackpadDriver& driver() { return driver_; }
+    DynamicStore& dynamicStore() { return store_; }
+    Console& console() { return console_; }
 
     // The identity of the program running on the machine. In-process it is
     // simulated; where the program really runs as root, the Unix shims also
@@ -42,9 +51,23 @@ public:
     // root, empty when the id has no user.
     std::string effectiveUserHome() const;
 
+    // Whether the running program is a real process on the host (a program
+    // started by hand) rather than code inside a test; only a real process
+    // really detaches when it goes daemon.
+    bool isHostProcess() const { return hostProcess_; }
+    void setHostProcess(bool host) { hostProcess_ = host; }
+    // Whether the running program has detached from its terminal.
+    bool programDetached() const { return detached_; }
+    void setProgramDetached(bool detached) { detached_ = detached; }
+
     // "~" and "~name" at the start of a system path, through the user table;
     // an unknown user leaves the path unchanged.
     std::string expandTilde(const std::string& path) const;
+
+    // Creates the user's home folder on the disk with its Library and
+    // Preferences folders, as the OS does at a first login; false for an
+    // unknown user or when the disk refuses.
+    bool createHomeFolder(const std::string& userName);
 
     // The host part of by-host preference file names
     // ("/Library/Preferences/ByHost/<domain>.<hostIdentifier>.plist").
@@ -69,11 +92,17 @@ public:
     // --- end of session agent ---
 
 private:
-    Machine() = default;
+    Machine();
     UserTable users_;
     Failures failures_;
+    IORegistry registry_;
+    TrackpadDriver driver_;
+    DynamicStore store_;
+    Console console_;
     std::uint32_t realUid_ = 0;
     std::uint32_t effectiveUid_ = 0;
+    bool hostProcess_ = false;
+    bool detached_ = false;
     std::string hostIdentifier_ = "001122334455";
     // --- Session agent ---
     Processes processes_;

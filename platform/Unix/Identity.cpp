@@ -2,6 +2,8 @@
 
 #include "machine/Machine.h"
 
+#include <unistd.h>
+
 namespace posix {
 
 uid_t getuid()
@@ -24,6 +26,25 @@ int seteuid(uid_t uid)
         return -1;
     m.setEffectiveUserId(uid);
     return 0;
+}
+
+int daemon(int nochdir, int noclose)
+{
+    auto& m = machine::Machine::shared();
+    if (m.failures().take("daemon") != 0)
+        return -1;
+    if (m.isHostProcess() && ::daemon(nochdir, noclose) != 0)
+        return -1;
+    m.setProgramDetached(true);
+    return 0;
+}
+
+void adoptHostProcessIdentity()
+{
+    auto& m = machine::Machine::shared();
+    m.setHostProcess(true);
+    m.setRealUserId(::getuid());
+    m.setEffectiveUserId(::geteuid());
 }
 
 } // namespace posix

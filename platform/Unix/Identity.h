@@ -1,7 +1,7 @@
 // The process-identity calls the system makes, under their POSIX names in
 // namespace posix: they act on the machine's notion of who the running
 // program is, so a test can start the daemon "as" any user and watch it
-// switch its effective id.
+// switch its effective id, or detach.
 #pragma once
 
 #include <cstdint>
@@ -15,5 +15,17 @@ uid_t geteuid();
 // 0 on success, -1 on failure (an injected "seteuid" failure, or an id that
 // a non-root program may not take).
 int seteuid(uid_t uid);
+
+// daemon(3): 0 on success, -1 on failure (an injected "daemon" failure, or
+// the host refusing). Inside a test the program only counts as detached; a
+// real program (see adoptHostProcessIdentity) really detaches: nochdir 0
+// changes to the root folder, noclose 0 sends standard input, output and
+// error to the null device.
+int daemon(int nochdir, int noclose);
+
+// A program started on the host calls this first: the machine's notion of
+// who runs takes the host process's real and effective ids, and daemon()
+// becomes the real thing.
+void adoptHostProcessIdentity();
 
 } // namespace posix

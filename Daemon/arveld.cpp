@@ -1,0 +1,71 @@
+#include "arveld.h"
+
+#include "ArvelConsoleUser.h"
+#include "ArvelDOServer.h"
+#include "ArvelDriverAccess.h"
+#include "Log/Log.h"
+#include "RunLoop/Clock.h"
+#include "RunLoop/RunLoop.h"
+#include "Unix/Identity.h"
+
+Arveld::Arveld() = default;
+Arveld::~Arveld() = default;
+
+int Arveld::startUp()
+{
+    initVerboseLoggingFromEnvironment();
+
+    if (posix::geteuid() != 0) {
+        logError("arveld error: Must be run as root.\n");
+        return -1;
+    }
+    if (posix::daemon(0, 0) != 0) {
+        logError("arveld error: Unable to go daemon.\n");
+        return -1;
+    }
+
+    doServer_ = ArvelDOServer::create();
+    if (!doServer_) {
+        logError("arveld error: Unable to build a DO server.\n");
+        return -1;
+    }
+
+    driverAccess_ = ArvelDriverAccess::sharedInstance();
+    if (!driverAccess_ || !doServer_->publishObjectWithName(driverAccess_, kArvelDriverAccessName)) {
+        logError("arveld error: Unable to build or serve the driver access.\n");
+        return -1;
+    }
+
+    // The system defaults store is built and published here, under
+    // "com.tessmoor.Arvel.DaemonSystemDefaults", once it exists.
+
+    consoleUser_ = ArvelConsoleUser::sharedInstance();
+    if (!consoleUser_) {
+        logError("arveld error: Unable to build the console user access.\n");
+        return -1;
+    }
+
+    // The system power notifier joins here, then the configuration push,
+    // which comes last: it listens for the notifications of everything above
+    // and pushes at once for a user already on the console.
+
+    logNotice("arveld: Daemon started.\n");
+    return 0;
+}
+
+void Arveld::runSlice()
+{
+    // The loop returns at the latest after a slice; objects are reclaimed as
+    // their last owner lets go, so nothing is left to collect between slices.
+    RunLoop::current().runUntilDate(currentDate() + kRunLoopSliceSeconds);
+}
+
+int arveldMain()
+{
+    setLogChannel(LogChannel::Syslog);
+    Arveld daemon;
+    if (daemon.startUp() != 0)
+        return -1;
+    for (;;)
+        daemon.runSlice();
+}

@@ -1,0 +1,153 @@
+#include "DistributedObjects/Connection.h"
+
+#include "DistributedObjects/DOObject.h"
+#include "DistributedObjects/DistantObject.h"
+#include "DistributedObjects/Port.h"
+#include "DistributedObjects/PortNameServer.h"
+#include "Log/Log.h"
+#include "Notifications/NotificationCenter.h"
+#include "RunLoop/RunLoop.h"
+#include "machine/Machine.h"
+
+#include <algorithm>
+
+const char* const kConnectionDidDieNotification = "NSConnectionDidDieNotification";
+
+namespace {
+
+bool injectedFailure(const char* operation)
+{
+    return machine::Machine::shared().failures().take(operation) != 0;
+}
+
+} // namespace
+
+Connection::Connection(std::shared_ptr<Port> receivePort, std::shared_ptr<Port> sendPort)
+    : receivePort_(std::move(receivePort)), sendPort_(std::move(sendPort))
+{
+}
+
+Connection::~Connection()
+{
+    if (valid_)
+        tearDown();
+}
+
+std::shared_ptr<Connection> Connection::connectionWithReceivePortSendPort(std::shared_ptr<Port> receivePort,
+    std::shared_ptr<Port> sendPort)
+{
+    if (!receivePort || !sendPort || injectedFailure("Connection::connectionWithReceivePortSendPort"))
+        return nullptr;
+    return std::shared_ptr<Connection>(new Connection(std::move(receivePort), std::move(sendPort)));
+}
+
+std::shared_ptr<DistantObject> Connection::rootProxyForConnectionWithRegisteredNameHost(const std::string& name,
+    const std::string& host)
+{
+    if (!host.empty() || injectedFailure("Connection::rootProxyForConnectionWithRegisteredNameHost"))
+        return nullptr;
+    auto server = PortNameServer::systemDefaultPortNameServer().connectionForName(name);
+    if (!server || !server->rootObject_)
+        return nullptr;
+    auto port = Port::port();
+    if (!port)
+        return nullptr;
+    auto client = std::shared_ptr<Connection>(new Connection(port, port));
+    client->server_ = server;
+    std::weak_ptr<Connection> weak = client;
+    client->deathSource_ = RunLoopSource::create([weak] {
+        if (auto self = weak.lock())
+            self->invalidate();
+    });
+    RunLoop::current().addSource(client->deathSource_, kCommonRunLoopModes);
+    server->clients_.push_back(client);
+    return std::make_shared<DistantObject>(client);
+}
+
+bool Connection::registerName(const std::string& name)
+{
+    if (!valid_ || name.empty() || injectedFailure("Connection::registerName"))
+        return false;
+    if (!PortNameServer::systemDefaultPortNameServer().registerName(name, shared_from_this()))
+        return false;
+    if (!registeredName_.empty() && registeredName_ != name)
+        PortNameServer::systemDefaultPortNameServer().removeName(registeredName_, this);
+    registeredName_ = name;
+    return true;
+}
+
+void Connection::invalidate()
+{
+    if (!valid_)
+        return;
+    // Observers of the notice may let go of this connection.
+    auto self = weak_from_this().lock();
+    tearDown();
+    NotificationCenter::defaultCenter().postNotificationName(kConnectionDidDieNotification, Value(), Value(), this);
+}
+
+void Connection::tearDown()
+{
+    valid_ = false;
+    if (!registeredName_.empty())
+        PortNameServer::systemDefaultPortNameServer().removeName(registeredName_, this);
+    auto clients = std::move(clients_);
+    clients_.clear();
+    for (auto& weak : clients) {
+        if (auto client = weak.lock())
+            client->peerDied();
+    }
+    if (deathSource_)
+        deathSource_->invalidate();
+    rootObject_.reset();
+}
+
+void Connection::peerDied()
+{
+    if (peerGone_)
+        return;
+    peerGone_ = true;
+    if (deathSource_)
+        deathSource_->signal();
+}
+
+std::size_t Connection::clientCount() const
+{
+    return static_cast<std::size_t>(std::count_if(clients_.begin(), clients_.end(), [](const auto& weak) {
+        auto client = weak.lock();
+        return client && client->isValid();
+    }));
+}
+
+std::optional<Value> Connection::sendInvocation(const std::string& selector, const Value& arguments)
+{
+    if (!valid_)
+        return std::nullopt;
+    auto server = server_.lock();
+    if (!server || !server->valid_) {
+        peerDied();
+        return std::nullopt;
+    }
+    Value invocation = Value::dictionary({{"selector", selector}, {"arguments", arguments}});
+    return server->receiveInvocation(invocation);
+}
+
+std::optional<Value> Connection::receiveInvocation(const Value& invocation)
+{
+    // The object stays alive for the call even if the call lets go of it.
+    auto object = rootObject_;
+    const std::string* selector = invocation["selector"].string();
+    if (!object || !selector)
+        return std::nullopt;
+    DOObject::DispatchResult result = object->dispatchInvocation(*selector, invocation["arguments"]);
+    switch (result.status) {
+    case DOObject::DispatchStatus::Done: return result.value;
+    case DOObject::DispatchStatus::NoSuchMethod:
+        logError("Connection error: %@ does not respond to \"%@\".\n", object->description(), *selector);
+        return std::nullopt;
+    case DOObject::DispatchStatus::BadArguments:
+        logError("Connection error: Arguments for \"%@\" sent to %@ are of the wrong kind.\n", *selector, object->description());
+        return std::nullopt;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,87 @@
+// Connection: one end of a distributed-objects link.
+//
+// The serving end is made from a port, given a root object and registered
+// under a name. A client asks for the root proxy of a registered name and
+// gets a DistantObject on a new client connection of its own. A call is
+// synchronous: the invocation (selector and arguments) travels as one
+// marshalled Value, the serving end runs it on its root object, and the
+// result travels back as a Value; no pointer ever crosses.
+//
+// When the serving end goes away (invalidated or destroyed), each client
+// connection learns of it through a run-loop source of the thread that
+// made it (in the common modes, so modal loops hear it too): when that
+// source is served the client connection invalidates itself and posts
+// "NSConnectionDidDieNotification" on the local notification centre with
+// itself as the sender. A call made meanwhile answers nothing at once and
+// never crashes; the notice still follows from the run loop, never from
+// inside the call. invalidate() posts the same notice for its own
+// connection.
+#pragma once
+
+#include "Foundation/Value.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DistantObject;
+class DOObject;
+class Port;
+class RunLoopSource;
+
+extern const char* const kConnectionDidDieNotification; // "NSConnectionDidDieNotification"
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    // Null when either port is missing (or on the machine failure
+    // "Connection::connectionWithReceivePortSendPort").
+    static std::shared_ptr<Connection> connectionWithReceivePortSendPort(std::shared_ptr<Port> receivePort,
+        std::shared_ptr<Port> sendPort);
+    // The root object served under the name, through a new client
+    // connection; null when nothing valid serves it. An empty host is this
+    // machine, the only one reachable.
+    static std::shared_ptr<DistantObject> rootProxyForConnectionWithRegisteredNameHost(const std::string& name,
+        const std::string& host = {});
+
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void setRootObject(std::shared_ptr<DOObject> object) { rootObject_ = std::move(object); }
+    const std::shared_ptr<DOObject>& rootObject() const { return rootObject_; }
+    // Registers with the port name server; false when a valid connection
+    // holds the name (or on the machine failure "Connection::registerName").
+    bool registerName(const std::string& name);
+    const std::string& registeredName() const { return registeredName_; }
+
+    bool isValid() const { return valid_; }
+    void invalidate();
+
+    // Client end: one call to the root object at the other end. Nothing when
+    // this connection or its other end is gone, or the other end refused
+    // the call.
+    std::optional<Value> sendInvocation(const std::string& selector, const Value& arguments);
+    // The client connections served by this end that are still valid.
+    std::size_t clientCount() const;
+
+private:
+    Connection(std::shared_ptr<Port> receivePort, std::shared_ptr<Port> sendPort);
+    // The one crossing between the ends: {"selector", "arguments"} in, the
+    // result out.
+    std::optional<Value> receiveInvocation(const Value& invocation);
+    void peerDied();
+    void tearDown();
+
+    std::shared_ptr<Port> receivePort_;
+    std::shared_ptr<Port> sendPort_;
+    std::shared_ptr<DOObject> rootObject_;
+    std::string registeredName_;
+    bool valid_ = true;
+    // Serving end.
+    std::vector<std::weak_ptr<Connection>> clients_;
+    // Client end.
+    std::weak_ptr<Connection> server_;
+    bool peerGone_ = false;
+    std::shared_ptr<RunLoopSource> deathSource_;
+};

@@ -1,0 +1,439 @@
+#include "IOKit/IOKitLib.h"
+
+#include "RunLoop/RunLoop.h"
+#include "machine/Machine.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <set>
+#include <vector>
+
+using machine::IORegistry;
+using machine::Machine;
+using machine::RegistryEntryID;
+
+struct IONotificationPort {
+    CFRunLoopSourceRef source;
+    // One entry per change, naming the iterator that heard it, in order.
+    std::deque<io_iterator_t> events;
+};
+
+namespace {
+
+constexpr mach_port_t kTaskSelf = 0x103;
+
+struct Object {
+    enum class Kind { MasterPort, Service, Iterator, Connection };
+    explicit Object(Kind k) : kind(k) {}
+    Kind kind;
+    int references = 1;
+    RegistryEntryID entry = 0;             // service, connection
+    std::uint64_t machineConnection = 0;   // connection
+    // Iterator of a matching notification.
+    std::deque<RegistryEntryID> pending;
+    bool armed = false;
+    std::uint64_t listener = 0;
+    IOServiceMatchingCallback callback = nullptr;
+    void* refCon = nullptr;
+    IONotificationPortRef port = nullptr;
+};
+
+struct Table {
+    std::map<mach_port_t, Object> objects;
+    std::set<IONotificationPortRef> ports;
+    // Names keep counting up across resets, so a stale handle never names a
+    // new object.
+    mach_port_t next = 0x1003;
+};
+
+Table& table()
+{
+    // Never destroyed: handles given back while the program exits still
+    // find their table.
+    static Table* t = new Table;
+    return *t;
+}
+
+Machine& theMachine()
+{
+    return Machine::shared();
+}
+
+mach_port_t addObject(Object object)
+{
+    auto& t = table();
+    mach_port_t name = t.next;
+    t.next += 4;
+    t.objects.emplace(name, std::move(object));
+    return name;
+}
+
+Object* find(io_object_t name, Object::Kind kind)
+{
+    auto& t = table();
+    auto it = t.objects.find(name);
+    if (it == t.objects.end() || it->second.kind != kind)
+        return nullptr;
+    return &it->second;
+}
+
+bool isPort(IONotificationPortRef port)
+{
+    return port && table().ports.count(port);
+}
+
+void forget(io_object_t name)
+{
+    auto& t = table();
+    auto it = t.objects.find(name);
+    if (it == t.objects.end())
+        return;
+    Object object = std::move(it->second);
+    t.objects.erase(it);
+    switch (object.kind) {
+    case Object::Kind::Iterator: theMachine().registry().removeListener(object.listener); break;
+    case Object::Kind::Connection:
+        if (auto* model = theMachine().registry().model(object.entry))
+            model->close(object.machineConnection);
+        break;
+    default: break;
+    }
+}
+
+// The notification port's run-loop source: each queued change calls its
+// iterator's callback, if the iterator is armed and still holds services.
+void deliver(IONotificationPortRef port)
+{
+    while (isPort(port) && !port->events.empty()) {
+        io_iterator_t name = port->events.front();
+        port->events.pop_front();
+        Object* iterator = find(name, Object::Kind::Iterator);
+        if (!iterator || !iterator->armed || iterator->pending.empty() || !iterator->callback)
+            continue;
+        iterator->armed = false;
+        IOServiceMatchingCallback callback = iterator->callback;
+        void* refCon = iterator->refCon;
+        callback(refCon, name);
+    }
+}
+
+void heard(io_iterator_t name, RegistryEntryID entry)
+{
+    Object* iterator = find(name, Object::Kind::Iterator);
+    if (!iterator)
+        return;
+    iterator->pending.push_back(entry);
+    IONotificationPortRef port = iterator->port;
+    if (!isPort(port))
+        return;
+    port->events.push_back(name);
+    if (port->source)
+        port->source->signal();
+}
+
+std::string matchingClass(const Value& matching)
+{
+    const std::string* name = matching[kIOProviderClassKey].string();
+    return name ? *name : std::string();
+}
+
+} // namespace
+
+mach_port_t mach_task_self()
+{
+    return kTaskSelf;
+}
+
+kern_return_t mach_port_deallocate(mach_port_t, mach_port_t name)
+{
+    if (!table().objects.count(name))
+        return KERN_INVALID_ARGUMENT;
+    forget(name);
+    return KERN_SUCCESS;
+}
+
+kern_return_t IOMasterPort(mach_port_t, mach_port_t* masterPort)
+{
+    if (!masterPort)
+        return kIOReturnBadArgument;
+    *masterPort = MACH_PORT_NULL;
+    if (int r = theMachine().failures().take("IOMasterPort"))
+        return r;
+    *masterPort = addObject(Object(Object::Kind::MasterPort));
+    return KERN_SUCCESS;
+}
+
+IONotificationPortRef IONotificationPortCreate(mach_port_t masterPort)
+{
+    if (!find(masterPort, Object::Kind::MasterPort) || theMachine().failures().take("IONotificationPortCreate"))
+        return nullptr;
+    auto* port = new IONotificationPort;
+    table().ports.insert(port);
+    return port;
+}
+
+void IONotificationPortDestroy(IONotificationPortRef notifyPort)
+{
+    auto& t = table();
+    if (!isPort(notifyPort))
+        return;
+    if (notifyPort->source)
+        notifyPort->source->invalidate();
+    for (auto& [name, object] : t.objects) {
+        if (object.kind == Object::Kind::Iterator && object.port == notifyPort)
+            object.port = nullptr;
+    }
+    t.ports.erase(notifyPort);
+    delete notifyPort;
+}
+
+CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef notifyPort)
+{
+    if (!isPort(notifyPort) || theMachine().failures().take("IONotificationPortGetRunLoopSource"))
+        return nullptr;
+    if (!notifyPort->source) {
+        notifyPort->source = RunLoopSource::create([notifyPort] { deliver(notifyPort); });
+        if (!notifyPort->events.empty())
+            notifyPort->source->signal();
+    }
+    return notifyPort->source;
+}
+
+Value IOServiceMatching(const char* name)
+{
+    if (!name || theMachine().failures().take("IOServiceMatching"))
+        return {};
+    return Value::dictionary({{kIOProviderClassKey, name}});
+}
+
+kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notifyPort, const char* notificationType,
+    const Value& matching, IOServiceMatchingCallback callback, void* refCon, io_iterator_t* notification)
+{
+    if (notification)
+        *notification = 0;
+    if (!isPort(notifyPort) || !notificationType || !notification)
+        return kIOReturnBadArgument;
+    std::string type = notificationType;
+    if (int r = theMachine().failures().take("IOServiceAddMatchingNotification", type))
+        return r;
+    std::string className = matchingClass(matching);
+    bool terminated = type == kIOTerminatedNotification;
+    bool matched = type == kIOMatchedNotification || type == kIOFirstMatchNotification || type == kIOPublishNotification
+        || type == kIOFirstPublishNotification;
+    if (className.empty() || (!terminated && !matched))
+        return kIOReturnBadArgument;
+
+    IORegistry& registry = theMachine().registry();
+    Object iterator(Object::Kind::Iterator);
+    iterator.callback = callback;
+    iterator.refCon = refCon;
+    iterator.port = notifyPort;
+    if (matched) {
+        for (RegistryEntryID entry : registry.matchingServices(className))
+            iterator.pending.push_back(entry);
+    }
+    io_iterator_t name = addObject(std::move(iterator));
+    find(name, Object::Kind::Iterator)->listener = registry.addListener(className,
+        terminated ? IORegistry::Event::Terminated : IORegistry::Event::Matched,
+        [name](RegistryEntryID entry) { heard(name, entry); });
+    *notification = name;
+    return kIOReturnSuccess;
+}
+
+io_service_t IOServiceGetMatchingService(mach_port_t, const Value& matching)
+{
+    auto services = theMachine().registry().matchingServices(matchingClass(matching));
+    if (services.empty())
+        return 0;
+    Object service(Object::Kind::Service);
+    service.entry = services.front();
+    return addObject(std::move(service));
+}
+
+io_object_t IOIteratorNext(io_iterator_t iterator)
+{
+    Object* it = find(iterator, Object::Kind::Iterator);
+    if (!it)
+        return 0;
+    if (it->pending.empty()) {
+        // Reaching the end is what arms the notification.
+        it->armed = true;
+        return 0;
+    }
+    RegistryEntryID entry = it->pending.front();
+    it->pending.pop_front();
+    Object service(Object::Kind::Service);
+    service.entry = entry;
+    return addObject(std::move(service));
+}
+
+kern_return_t IOObjectRetain(io_object_t object)
+{
+    auto& t = table();
+    auto it = t.objects.find(object);
+    if (it == t.objects.end())
+        return kIOReturnBadArgument;
+    ++it->second.references;
+    return kIOReturnSuccess;
+}
+
+kern_return_t IOObjectRelease(io_object_t object)
+{
+    auto& t = table();
+    auto it = t.objects.find(object);
+    if (it == t.objects.end())
+        return kIOReturnBadArgument;
+    if (--it->second.references <= 0)
+        forget(object);
+    return kIOReturnSuccess;
+}
+
+kern_return_t IOServiceOpen(io_service_t service, task_port_t, std::uint32_t type, io_connect_t* connect)
+{
+    if (connect)
+        *connect = 0;
+    Object* object = find(service, Object::Kind::Service);
+    if (!object || !connect)
+        return kIOReturnBadArgument;
+    RegistryEntryID entry = object->entry;
+    auto* model = theMachine().registry().model(entry);
+    if (!model)
+        return kIOReturnNoDevice;
+    std::uint64_t machineConnection = 0;
+    if (int r = model->open(type, &machineConnection))
+        return r;
+    Object connection(Object::Kind::Connection);
+    connection.entry = entry;
+    connection.machineConnection = machineConnection;
+    *connect = addObject(std::move(connection));
+    return kIOReturnSuccess;
+}
+
+kern_return_t IOServiceClose(io_connect_t connect)
+{
+    Object* object = find(connect, Object::Kind::Connection);
+    if (!object)
+        return kIOReturnBadArgument;
+    forget(connect);
+    return kIOReturnSuccess;
+}
+
+kern_return_t IOConnectMethodScalarIScalarO(io_connect_t connect, std::uint32_t index, IOItemCount scalarInputCount,
+    IOItemCount scalarOutputCount, ...)
+{
+    std::vector<std::int64_t> inputs;
+    std::vector<int*> outputAddresses;
+    va_list arguments;
+    va_start(arguments, scalarOutputCount);
+    for (IOItemCount i = 0; i < scalarInputCount; ++i)
+        inputs.push_back(va_arg(arguments, int));
+    for (IOItemCount i = 0; i < scalarOutputCount; ++i)
+        outputAddresses.push_back(va_arg(arguments, int*));
+    va_end(arguments);
+
+    Object* object = find(connect, Object::Kind::Connection);
+    if (!object)
+        return kIOReturnBadArgument;
+    auto* model = theMachine().registry().model(object->entry);
+    if (!model)
+        return kIOReturnNoDevice;
+    std::vector<std::int64_t> outputs(scalarOutputCount, 0);
+    int r = model->callScalar(object->machineConnection, index, inputs, outputs);
+    if (r == kIOReturnSuccess) {
+        for (std::size_t i = 0; i < outputAddresses.size(); ++i) {
+            if (outputAddresses[i])
+                *outputAddresses[i] = static_cast<int>(outputs[i]);
+        }
+    }
+    return r;
+}
+
+kern_return_t IOConnectMethodScalarIStructureO(io_connect_t connect, std::uint32_t index, IOItemCount scalarInputCount,
+    IOByteCount* structureSize, ...)
+{
+    std::vector<std::int64_t> inputs;
+    va_list arguments;
+    va_start(arguments, structureSize);
+    for (IOItemCount i = 0; i < scalarInputCount; ++i)
+        inputs.push_back(va_arg(arguments, int));
+    void* structure = va_arg(arguments, void*);
+    va_end(arguments);
+
+    Object* object = find(connect, Object::Kind::Connection);
+    if (!object || !structureSize || (*structureSize && !structure))
+        return kIOReturnBadArgument;
+    auto* model = theMachine().registry().model(object->entry);
+    if (!model)
+        return kIOReturnNoDevice;
+    std::vector<std::uint8_t> bytes(*structureSize, 0);
+    int r = model->callStructure(object->machineConnection, index, inputs, bytes);
+    if (r == kIOReturnSuccess) {
+        std::size_t written = std::min<std::size_t>(bytes.size(), *structureSize);
+        if (written)
+            std::memcpy(structure, bytes.data(), written);
+        *structureSize = static_cast<IOByteCount>(written);
+    }
+    return r;
+}
+
+namespace {
+
+machine::IOServiceModel* entryModel(io_registry_entry_t entry, IOReturn* result)
+{
+    Object* object = find(entry, Object::Kind::Service);
+    if (!object) {
+        *result = kIOReturnBadArgument;
+        return nullptr;
+    }
+    auto* model = theMachine().registry().model(object->entry);
+    *result = model ? kIOReturnSuccess : kIOReturnNoDevice;
+    return model;
+}
+
+} // namespace
+
+kern_return_t IORegistryEntrySetCFProperties(io_registry_entry_t entry, const Value& properties)
+{
+    IOReturn r;
+    auto* model = entryModel(entry, &r);
+    return model ? model->setProperties(properties) : r;
+}
+
+kern_return_t IORegistryEntrySetCFProperty(io_registry_entry_t entry, const std::string& propertyName, const Value& property)
+{
+    IOReturn r;
+    auto* model = entryModel(entry, &r);
+    return model ? model->setProperty(propertyName, property) : r;
+}
+
+Value IORegistryEntryCreateCFProperty(io_registry_entry_t entry, const std::string& key, CFAllocatorRef, IOOptionBits)
+{
+    IOReturn r;
+    auto* model = entryModel(entry, &r);
+    if (!model || theMachine().failures().take("IORegistryEntryCreateCFProperty"))
+        return {};
+    return model->property(key);
+}
+
+std::size_t IOKitObjectCountForTesting()
+{
+    return table().objects.size() + table().ports.size();
+}
+
+void IOKitResetForTesting()
+{
+    auto& t = table();
+    for (auto& [name, object] : t.objects) {
+        if (object.kind == Object::Kind::Iterator)
+            theMachine().registry().removeListener(object.listener);
+    }
+    t.objects.clear();
+    for (auto* port : t.ports) {
+        if (port->source)
+            port->source->invalidate();
+        delete port;
+    }
+    t.ports.clear();
+}

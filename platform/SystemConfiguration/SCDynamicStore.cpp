@@ -1,0 +1,166 @@
+#include "SystemConfiguration/SCDynamicStore.h"
+
+#include "RunLoop/RunLoop.h"
+#include "machine/Machine.h"
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+using machine::Machine;
+
+class SCDynamicStore : public std::enable_shared_from_this<SCDynamicStore> {
+public:
+    SCDynamicStore(std::string name, SCDynamicStoreCallBack callout, void* info)
+        : name_(std::move(name)), callout_(callout), info_(info)
+    {
+    }
+
+    ~SCDynamicStore()
+    {
+        Machine::shared().dynamicStore().unwatch(watch_);
+        if (auto source = source_.lock())
+            source->invalidate();
+    }
+
+    bool setNotificationKeys(const Value& keys, const Value& patterns)
+    {
+        std::vector<std::string> newKeys;
+        std::vector<std::regex> newPatterns;
+        if (!keys.isNil() && !keys.isArray())
+            return false;
+        if (!patterns.isNil() && !patterns.isArray())
+            return false;
+        for (const auto& key : keys.arrayValue() ? *keys.arrayValue() : Value::Array {}) {
+            if (!key.string())
+                return false;
+            newKeys.push_back(*key.string());
+        }
+        for (const auto& pattern : patterns.arrayValue() ? *patterns.arrayValue() : Value::Array {}) {
+            if (!pattern.string())
+                return false;
+            try {
+                newPatterns.emplace_back(*pattern.string(), std::regex::extended);
+            } catch (const std::regex_error&) {
+                return false;
+            }
+        }
+        keys_ = std::move(newKeys);
+        patterns_ = std::move(newPatterns);
+        if (!watch_) {
+            std::weak_ptr<SCDynamicStore> weak = weak_from_this();
+            watch_ = Machine::shared().dynamicStore().watch([weak](const std::string& key) {
+                if (auto self = weak.lock())
+                    self->changed(key);
+            });
+        }
+        return true;
+    }
+
+    CFRunLoopSourceRef runLoopSource(long order)
+    {
+        if (auto existing = source_.lock())
+            return existing;
+        std::weak_ptr<SCDynamicStore> weak = weak_from_this();
+        auto source = RunLoopSource::create(
+            [weak] {
+                if (auto self = weak.lock())
+                    self->deliver();
+            },
+            static_cast<int>(order));
+        source_ = source;
+        if (!changedKeys_.empty())
+            source->signal();
+        return source;
+    }
+
+private:
+    bool watches(const std::string& key) const
+    {
+        for (const auto& k : keys_) {
+            if (k == key)
+                return true;
+        }
+        for (const auto& p : patterns_) {
+            if (std::regex_search(key, p))
+                return true;
+        }
+        return false;
+    }
+
+    void changed(const std::string& key)
+    {
+        if (!watches(key))
+            return;
+        changedKeys_.insert(key);
+        if (auto source = source_.lock())
+            source->signal();
+    }
+
+    void deliver()
+    {
+        if (changedKeys_.empty())
+            return;
+        Value::Array keys;
+        for (const auto& key : changedKeys_)
+            keys.push_back(key);
+        changedKeys_.clear();
+        if (callout_)
+            callout_(shared_from_this(), Value(std::move(keys)), info_);
+    }
+
+    std::string name_;
+    SCDynamicStoreCallBack callout_;
+    void* info_;
+    std::uint64_t watch_ = 0;
+    std::vector<std::string> keys_;
+    std::vector<std::regex> patterns_;
+    std::set<std::string> changedKeys_;
+    // The caller owns the source; the session only finds it again.
+    std::weak_ptr<RunLoopSource> source_;
+};
+
+SCDynamicStoreRef SCDynamicStoreCreate(CFAllocatorRef, const Value& name, SCDynamicStoreCallBack callout,
+    SCDynamicStoreContext* context)
+{
+    if (!name.string() || Machine::shared().failures().take("SCDynamicStoreCreate"))
+        return nullptr;
+    return std::make_shared<SCDynamicStore>(*name.string(), callout, context ? context->info : nullptr);
+}
+
+Value SCDynamicStoreKeyCreateConsoleUser(CFAllocatorRef)
+{
+    if (Machine::shared().failures().take("SCDynamicStoreKeyCreateConsoleUser"))
+        return {};
+    return machine::kConsoleUserKey;
+}
+
+bool SCDynamicStoreSetNotificationKeys(const SCDynamicStoreRef& store, const Value& keys, const Value& patterns)
+{
+    if (!store || Machine::shared().failures().take("SCDynamicStoreSetNotificationKeys"))
+        return false;
+    return store->setNotificationKeys(keys, patterns);
+}
+
+CFRunLoopSourceRef SCDynamicStoreCreateRunLoopSource(CFAllocatorRef, const SCDynamicStoreRef& store, long order)
+{
+    if (!store || Machine::shared().failures().take("SCDynamicStoreCreateRunLoopSource"))
+        return nullptr;
+    return store->runLoopSource(order);
+}
+
+Value SCDynamicStoreCopyConsoleUser(const SCDynamicStoreRef& store, uid_t* uid, gid_t* gid)
+{
+    if (!store || Machine::shared().failures().take("SCDynamicStoreCopyConsoleUser"))
+        return {};
+    Value entry = Machine::shared().dynamicStore().value(machine::kConsoleUserKey);
+    const std::string* name = entry["Name"].string();
+    if (!name)
+        return {};
+    if (uid)
+        *uid = static_cast<uid_t>(entry["UID"].integerOr(0));
+    if (gid)
+        *gid = static_cast<gid_t>(entry["GID"].integerOr(0));
+    return *name;
+}
