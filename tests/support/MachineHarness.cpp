@@ -1,6 +1,9 @@
 #include "support/MachineHarness.h"
 
+#include "AppKit/NSWorkspace.h"
+#include "Carbon/CarbonEvents.h"
 #include "DistributedObjects/PortNameServer.h"
+#include "Notifications/DistributedNotificationCenter.h"
 #include "Foundation/Format.h"
 #include "IOKit/IOKitLib.h"
 #include "Notifications/NotificationCenter.h"
@@ -52,6 +55,9 @@ void MachineHarness::resetWorld()
     NotificationCenter::defaultCenter().removeAllObserversForTesting();
     PortNameServer::systemDefaultPortNameServer().resetForTesting();
     IOKitResetForTesting();
+    ApplicationEventTarget::shared().resetForTesting();
+    NSWorkspace::resetForTesting();
+    DistributedNotificationCenter::resetForTesting();
     machine::Machine::shared().reset();
     resetVerboseLoggingForTesting();
 }
@@ -65,6 +71,18 @@ void MachineHarness::runAsUser(std::uint32_t uid)
 {
     machine().setRealUserId(uid);
     machine().setEffectiveUserId(uid);
+}
+
+std::uint32_t MachineHarness::loginSession(const std::string& name)
+{
+    const machine::LoginSession* session = machine().loginSessions().login(name);
+    return session ? session->id : 0;
+}
+
+void MachineHarness::runAsProcess(int pid)
+{
+    machine().setProgramPid(pid);
+    DistributedNotificationCenter::setDefaultSession(machine().programSession());
 }
 
 void MachineHarness::runFor(double seconds)
