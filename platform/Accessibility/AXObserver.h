@@ -22,6 +22,7 @@
 #include <utility>
 
 class RunLoopSource;
+// The platform's run-loop source, the same handle the other shims hand out.
 using CFRunLoopSourceRef = std::shared_ptr<RunLoopSource>;
 
 inline constexpr const char* kAXWindowCreatedNotification = "AXWindowCreated";

@@ -51,31 +51,6 @@ protected:
     }
 };
 
-TEST_F(TheAccessibilityAPI, ReadsAWindowItsDefaultButtonAndTheButtonsGeometry)
-{
-    std::uint64_t window = m.accessibility().openWindow(editor, ok);
-    AXUIElementRef app = AXUIElementCreateApplication(editor);
-    AXUIElementRef focused = read(app, kAXFocusedWindowAttribute).element();
-    ASSERT_TRUE(focused);
-    EXPECT_EQ(focused->element(), window);
-    EXPECT_EQ(*read(focused, kAXRoleAttribute).value(), Value("AXWindow"));
-    AXUIElementRef button = read(focused, kAXDefaultButtonAttribute).element();
-    ASSERT_TRUE(button);
-    EXPECT_EQ(*read(button, kAXEnabledAttribute).value(), Value(true));
-    CGPoint position;
-    ASSERT_TRUE(AXValueGetValue(read(button, kAXPositionAttribute).axValue(), kAXValueCGPointType, &position));
-    EXPECT_EQ(position.x, 100.0f);
-    EXPECT_EQ(position.y, 200.0f);
-    CGSize size;
-    EXPECT_FALSE(AXValueGetValue(read(button, kAXPositionAttribute).axValue(), kAXValueCGSizeType, &size));
-    ASSERT_TRUE(AXValueGetValue(read(button, kAXSizeAttribute).axValue(), kAXValueCGSizeType, &size));
-    EXPECT_EQ(size.width, 80.0f);
-    EXPECT_EQ(size.height, 20.0f);
-    EXPECT_TRUE(CFEqual(read(button, kAXWindowAttribute).element(), focused));
-    pid_t pid = 0;
-    EXPECT_EQ(AXUIElementGetPid(button, &pid), kAXErrorSuccess);
-    EXPECT_EQ(pid, editor);
-}
 
 TEST_F(TheAccessibilityAPI, AnswersNoValueForWhatIsMissingAndInvalidForWhatHasGone)
 {
@@ -102,16 +77,6 @@ TEST_F(TheAccessibilityAPI, AnswersNoValueForWhatIsMissingAndInvalidForWhatHasGo
     read(plainRef, kAXRoleAttribute, kAXErrorInvalidUIElement);
 }
 
-TEST_F(TheAccessibilityAPI, FailsFrontmostReadsAsOftenAsTold)
-{
-    AXUIElementRef app = AXUIElementCreateApplication(editor);
-    m.accessibility().failFrontmostReads(editor, 2);
-    read(app, kAXFrontmostAttribute, kAXErrorCannotComplete);
-    read(app, kAXFrontmostAttribute, kAXErrorCannotComplete);
-    EXPECT_EQ(*read(app, kAXFrontmostAttribute).value(), Value(false));
-    m.processes().bringToFront(editor);
-    EXPECT_EQ(*read(app, kAXFrontmostAttribute).value(), Value(true));
-}
 
 TEST_F(TheAccessibilityAPI, DeliversNewWindowsAndSheetsThroughTheObserversRunLoopSource)
 {

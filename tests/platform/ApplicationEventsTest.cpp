@@ -1,8 +1,6 @@
 #include "AppKit/NSApplication.h"
 #include "AppKit/NSWorkspace.h"
 #include "Carbon/CarbonEvents.h"
-#include "Carbon/Gestalt.h"
-#include "CoreGraphics/CGRemoteOperation.h"
 #include "CoreGraphics/CGSession.h"
 #include "RunLoop/Clock.h"
 #include "RunLoop/RunLoop.h"
@@ -129,25 +127,3 @@ TEST_F(ApplicationObjects, FindNoSessionOutsideALoginSession)
     EXPECT_TRUE(CGSessionCopyCurrentDictionary().isNil());
 }
 
-TEST_F(ApplicationObjects, ReadTheSystemVersionTheButtonsAndWarpThePointer)
-{
-    SInt32 version = 0;
-    EXPECT_EQ(Gestalt(gestaltSystemVersion, &version), noErr);
-    EXPECT_EQ(version, 0x1039);
-    m.setSystemVersion(0x1028);
-    EXPECT_EQ(Gestalt(fourCharCode("sysv"), &version), noErr);
-    EXPECT_EQ(version, 0x1028);
-    EXPECT_EQ(Gestalt(fourCharCode("cpuf"), &version), gestaltUndefSelectorErr);
-
-    m.pointer().press(1);
-    EXPECT_EQ(GetCurrentButtonState(), 2u);
-    m.pointer().release(1);
-    EXPECT_EQ(GetCurrentButtonState(), 0u);
-
-    EXPECT_EQ(CGSetLocalEventsSuppressionInterval(0.0), kCGErrorSuccess);
-    EXPECT_EQ(CGWarpMouseCursorPosition({168, 210}), kCGErrorSuccess);
-    m.failures().failNext("CGWarpMouseCursorPosition", kCGErrorFailure);
-    EXPECT_EQ(CGWarpMouseCursorPosition({1, 1}), kCGErrorFailure);
-    EXPECT_EQ(m.pointer().warps(), (std::vector<machine::ScreenPoint> {{168, 210}}));
-    EXPECT_EQ(m.pointer().localEventsSuppressionInterval(), 0.0);
-}

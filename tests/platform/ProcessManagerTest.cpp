@@ -135,18 +135,3 @@ TEST_F(APsTask, ListsEveryProcessIntoItsPipeAndRunsForATenthOfASecond)
     EXPECT_FALSE(task.isRunning());
 }
 
-TEST_F(APsTask, HandsBackTheExceptionOfABadLaunch)
-{
-    NSTask task;
-    task.setLaunchPath("/bin/nothing");
-    auto exception = task.launch();
-    ASSERT_TRUE(exception.has_value());
-    EXPECT_EQ(exception->name, "NSInvalidArgumentException");
-    EXPECT_FALSE(task.isRunning());
-
-    NSTask ps;
-    ps.setLaunchPath("/bin/ps");
-    m.failures().failNext("NSTask.launch", 1);
-    EXPECT_TRUE(ps.launch().has_value());
-    EXPECT_FALSE(ps.isRunning());
-}
