@@ -1,8 +1,11 @@
 #include "arveld.h"
 
+#include "ArvelConfigPush.h"
 #include "ArvelConsoleUser.h"
 #include "ArvelDOServer.h"
 #include "ArvelDriverAccess.h"
+#include "ArvelSystemDefaults.h"
+#include "ArvelSystemPower.h"
 #include "Log/Log.h"
 #include "RunLoop/Clock.h"
 #include "RunLoop/RunLoop.h"
@@ -36,8 +39,11 @@ int Arveld::startUp()
         return -1;
     }
 
-    // The system defaults store is built and published here, under
-    // "com.tessmoor.Arvel.DaemonSystemDefaults", once it exists.
+    systemDefaults_ = ArvelSystemDefaults::sharedInstance();
+    if (!systemDefaults_ || !doServer_->publishObjectWithName(systemDefaults_, kArvelSystemDefaultsName)) {
+        logError("arveld error: Unable to build or serve the system defaults.\n");
+        return -1;
+    }
 
     consoleUser_ = ArvelConsoleUser::sharedInstance();
     if (!consoleUser_) {
@@ -45,9 +51,19 @@ int Arveld::startUp()
         return -1;
     }
 
-    // The system power notifier joins here, then the configuration push,
-    // which comes last: it listens for the notifications of everything above
-    // and pushes at once for a user already on the console.
+    systemPower_ = ArvelSystemPower::sharedInstance();
+    if (!systemPower_) {
+        logError("arveld error: Unable to build the system power notifier.\n");
+        return -1;
+    }
+
+    // The configuration push comes last: it listens for the notifications of
+    // everything above and pushes at once for a user already on the console.
+    configPush_ = ArvelConfigPush::create();
+    if (!configPush_) {
+        logError("arveld error: Unable to build the configuration push.\n");
+        return -1;
+    }
 
     logNotice("arveld: Daemon started.\n");
     return 0;

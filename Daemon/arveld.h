@@ -2,7 +2,8 @@
 //
 // Start-up checks that the daemon runs as root, detaches, builds the
 // daemon's long-lived objects in a fixed order, publishes the driver access
-// under "com.tessmoor.Arvel.DaemonDriverAccess", and says "Daemon started.";
+// under "com.tessmoor.Arvel.DaemonDriverAccess" and the system defaults
+// under "com.tessmoor.Arvel.DaemonSystemDefaults", and says "Daemon started.";
 // any failure is logged once and ends the start with -1 (exit status 255).
 // After that everything happens in callbacks of the run loop, which runs in
 // slices of at most 300 s for ever.
@@ -13,9 +14,12 @@
 
 #include <memory>
 
+class ArvelConfigPush;
 class ArvelConsoleUser;
 class ArvelDOServer;
 class ArvelDriverAccess;
+class ArvelSystemDefaults;
+class ArvelSystemPower;
 
 class Arveld {
 public:
@@ -35,11 +39,17 @@ public:
     const std::shared_ptr<ArvelDOServer>& server() const { return doServer_; }
     const std::shared_ptr<ArvelDriverAccess>& driverAccess() const { return driverAccess_; }
     const std::shared_ptr<ArvelConsoleUser>& consoleUser() const { return consoleUser_; }
+    const std::shared_ptr<ArvelSystemDefaults>& systemDefaults() const { return systemDefaults_; }
+    const std::shared_ptr<ArvelSystemPower>& systemPower() const { return systemPower_; }
+    const std::shared_ptr<ArvelConfigPush>& configPush() const { return configPush_; }
 
 private:
     std::shared_ptr<ArvelDOServer> doServer_;
     std::shared_ptr<ArvelDriverAccess> driverAccess_;
+    std::shared_ptr<ArvelSystemDefaults> systemDefaults_;
     std::shared_ptr<ArvelConsoleUser> consoleUser_;
+    std::shared_ptr<ArvelSystemPower> systemPower_;
+    std::shared_ptr<ArvelConfigPush> configPush_;
 };
 
 // The program: syslog as the log channel, start-up, then the run loop for

@@ -6,7 +6,13 @@
 
 namespace machine {
 
-Machine::Machine() : driver_(registry_, failures_), console_(store_, users_) {}
+Machine::Machine()
+    : driver_(registry_, failures_)
+    , console_(store_, users_)
+    , hidSystem_(registry_, failures_, driver_)
+{
+    hidSystem_.boot();
+}
 
 Machine& Machine::shared()
 {
@@ -24,6 +30,9 @@ void Machine::reset()
     registry_.reset();
     console_.reset();
     store_.reset();
+    hidSystem_.reset();
+    hidSystem_.boot();
+    power_.reset();
     realUid_ = 0;
     effectiveUid_ = 0;
     hostProcess_ = false;

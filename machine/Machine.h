@@ -11,6 +11,8 @@
 #include "Console.h"
 #include "DynamicStore.h"
 #include "Failures.h"
+#include "HIDSystem.h"
+#include "SystemPower.h"
 #include "IORegistry.h"
 #include "TrackpadDriver.h"
 #include "Users.h"
@@ -39,6 +41,8 @@ public:
     TrackpadDriver& driver() { return driver_; }
     DynamicStore& dynamicStore() { return store_; }
     Console& console() { return console_; }
+    HIDSystem& hidSystem() { return hidSystem_; }
+    SystemPower& power() { return power_; }
 
     // The identity of the program running on the machine. In-process it is
     // simulated; where the program really runs as root, the Unix shims also
@@ -99,6 +103,8 @@ private:
     TrackpadDriver driver_;
     DynamicStore store_;
     Console console_;
+    HIDSystem hidSystem_;
+    SystemPower power_;
     std::uint32_t realUid_ = 0;
     std::uint32_t effectiveUid_ = 0;
     bool hostProcess_ = false;

@@ -29,6 +29,29 @@ void TrackpadDriver::restoreBuiltInState()
     applicationPropertiesWrites_ = 0;
     debugLogging_ = false;
     calibration_ = builtInCalibration();
+    hidConfiguration_ = Value();
+    hidConfigurationsReceived_ = 0;
+    accelerations_.clear();
+}
+
+void TrackpadDriver::receiveHIDConfiguration(const Value& configuration)
+{
+    if (!entry_)
+        return;
+    hidConfiguration_ = configuration;
+    ++hidConfigurationsReceived_;
+}
+
+void TrackpadDriver::receiveAcceleration(const std::string& key, double value)
+{
+    if (entry_)
+        accelerations_[key] = value;
+}
+
+std::optional<double> TrackpadDriver::acceleration(const std::string& key) const
+{
+    auto it = accelerations_.find(key);
+    return it == accelerations_.end() ? std::nullopt : std::optional<double>(it->second);
 }
 
 void TrackpadDriver::load()
@@ -183,6 +206,9 @@ std::string TrackpadDriver::describe() const
         calibrationMode_ ? "on" : "off", observed_.minX, observed_.minY, observed_.maxX, observed_.maxY);
     out += stringWithFormat("  Calibration = %@\n  DebugLogging = %s\n  per-application dictionary = %@\n", calibration_,
         debugLogging_ ? "true" : "false", lastApplicationProperties_);
+    out += stringWithFormat("  configuration from the HID system = %@\n", hidConfiguration_);
+    for (const auto& [key, value] : accelerations_)
+        out += stringWithFormat("  %s = %g\n", key, value);
     return out;
 }
 

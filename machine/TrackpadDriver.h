@@ -27,6 +27,7 @@
 #include "IORegistry.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -76,6 +77,14 @@ public:
     const Value& lastApplicationProperties() const { return lastApplicationProperties_; }
     std::size_t applicationPropertiesWrites() const { return applicationPropertiesWrites_; }
     bool debugLogging() const { return debugLogging_; }
+    // The full configuration as the HID system last handed it on (nil before
+    // any), and the acceleration values it passed, by key. A reloaded driver
+    // has received nothing yet.
+    const Value& hidConfiguration() const { return hidConfiguration_; }
+    std::size_t hidConfigurationsReceived() const { return hidConfigurationsReceived_; }
+    std::optional<double> acceleration(const std::string& key) const;
+    void receiveHIDConfiguration(const Value& configuration);
+    void receiveAcceleration(const std::string& key, double value);
     // The "Calibration" property; nil when the driver has none.
     const Value& calibration() const { return calibration_; }
     void setCalibrationForTesting(Value calibration) { calibration_ = std::move(calibration); }
@@ -116,6 +125,9 @@ private:
     std::size_t applicationPropertiesWrites_ = 0;
     bool debugLogging_ = false;
     Value calibration_;
+    Value hidConfiguration_;
+    std::size_t hidConfigurationsReceived_ = 0;
+    std::map<std::string, double> accelerations_;
 };
 
 } // namespace machine

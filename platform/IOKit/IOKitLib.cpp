@@ -1,11 +1,14 @@
 #include "IOKit/IOKitLib.h"
 
+#include "IOKit/IOKitInternal.h"
+
 #include "RunLoop/RunLoop.h"
 #include "machine/Machine.h"
 
 #include <cstdarg>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -16,8 +19,13 @@ using machine::RegistryEntryID;
 
 struct IONotificationPort {
     CFRunLoopSourceRef source;
-    // One entry per change, naming the iterator that heard it, in order.
-    std::deque<io_iterator_t> events;
+    // One entry per change, in order: the iterator that heard it, or a
+    // message for an interest callback (system power).
+    struct Event {
+        io_iterator_t iterator = 0;
+        std::function<void()> message;
+    };
+    std::deque<Event> events;
 };
 
 namespace {
@@ -25,7 +33,7 @@ namespace {
 constexpr mach_port_t kTaskSelf = 0x103;
 
 struct Object {
-    enum class Kind { MasterPort, Service, Iterator, Connection };
+    enum class Kind { MasterPort, Service, Iterator, Connection, Opaque };
     explicit Object(Kind k) : kind(k) {}
     Kind kind;
     int references = 1;
@@ -38,6 +46,8 @@ struct Object {
     IOServiceMatchingCallback callback = nullptr;
     void* refCon = nullptr;
     IONotificationPortRef port = nullptr;
+    // Opaque handles (power registrations) say what giving them back does.
+    std::function<void()> onForget;
 };
 
 struct Table {
@@ -98,6 +108,10 @@ void forget(io_object_t name)
         if (auto* model = theMachine().registry().model(object.entry))
             model->close(object.machineConnection);
         break;
+    case Object::Kind::Opaque:
+        if (object.onForget)
+            object.onForget();
+        break;
     default: break;
     }
 }
@@ -107,8 +121,13 @@ void forget(io_object_t name)
 void deliver(IONotificationPortRef port)
 {
     while (isPort(port) && !port->events.empty()) {
-        io_iterator_t name = port->events.front();
+        IONotificationPort::Event event = std::move(port->events.front());
         port->events.pop_front();
+        if (event.message) {
+            event.message();
+            continue;
+        }
+        io_iterator_t name = event.iterator;
         Object* iterator = find(name, Object::Kind::Iterator);
         if (!iterator || !iterator->armed || iterator->pending.empty() || !iterator->callback)
             continue;
@@ -128,7 +147,7 @@ void heard(io_iterator_t name, RegistryEntryID entry)
     IONotificationPortRef port = iterator->port;
     if (!isPort(port))
         return;
-    port->events.push_back(name);
+    port->events.push_back({name, {}});
     if (port->source)
         port->source->signal();
 }
@@ -417,6 +436,39 @@ Value IORegistryEntryCreateCFProperty(io_registry_entry_t entry, const std::stri
     return model->property(key);
 }
 
+// ---- for the other I/O Kit shims
+
+void iokitPostMessage(IONotificationPortRef port, std::function<void()> message)
+{
+    if (!isPort(port) || !message)
+        return;
+    port->events.push_back({0, std::move(message)});
+    if (port->source)
+        port->source->signal();
+}
+
+mach_port_t iokitAddOpaqueHandle(std::function<void()> onForget)
+{
+    Object object(Object::Kind::Opaque);
+    object.onForget = std::move(onForget);
+    return addObject(std::move(object));
+}
+
+bool iokitIsOpaqueHandle(mach_port_t name)
+{
+    return find(name, Object::Kind::Opaque) != nullptr;
+}
+
+machine::IOServiceModel* iokitConnectionModel(io_connect_t connect, std::uint64_t* machineConnection)
+{
+    Object* object = find(connect, Object::Kind::Connection);
+    if (!object)
+        return nullptr;
+    if (machineConnection)
+        *machineConnection = object->machineConnection;
+    return theMachine().registry().model(object->entry);
+}
+
 std::size_t IOKitObjectCountForTesting()
 {
     return table().objects.size() + table().ports.size();
@@ -428,6 +480,10 @@ void IOKitResetForTesting()
     for (auto& [name, object] : t.objects) {
         if (object.kind == Object::Kind::Iterator)
             theMachine().registry().removeListener(object.listener);
+    }
+    for (auto& [name, object] : t.objects) {
+        if (object.kind == Object::Kind::Opaque && object.onForget)
+            object.onForget();
     }
     t.objects.clear();
     for (auto* port : t.ports) {

@@ -12,8 +12,10 @@ using uid_t = std::uint32_t;
 
 uid_t getuid();
 uid_t geteuid();
-// 0 on success, -1 on failure (an injected "seteuid" failure, or an id that
-// a non-root program may not take).
+// 0 on success, -1 on failure (an injected "seteuid" failure, "seteuid:<id>"
+// for one id only, or an id that
+// a non-root program may not take). A program running on the host (see
+// adoptHostProcessIdentity) switches its real effective id as well.
 int seteuid(uid_t uid);
 
 // daemon(3): 0 on success, -1 on failure (an injected "daemon" failure, or

@@ -32,7 +32,7 @@ TEST_F(TheDaemon, StopsWhenItCannotDetach)
     EXPECT_TRUE(registeredNames().empty());
 }
 
-TEST_F(TheDaemon, StartsWithTheDriverLoadedAndPublishesItsDriverAccess)
+TEST_F(TheDaemon, StartsWithTheDriverLoadedAndPublishesBothObjects)
 {
     ScopedEnvironment debug("ArvelDebug", std::nullopt);
     world.loadDriver();
@@ -41,8 +41,9 @@ TEST_F(TheDaemon, StartsWithTheDriverLoadedAndPublishesItsDriverAccess)
     EXPECT_EQ(world.timedLogLines(), (Lines {"1.000 ArvelDriverAccess: Driver initial load.", "1.000 arveld: Daemon started."}));
     EXPECT_EQ(world.logEntries().back().priority, kLogPriorityNotice);
     EXPECT_TRUE(world.machine().programDetached());
-    EXPECT_EQ(registeredNames(), (Lines {"com.tessmoor.Arvel.DaemonDriverAccess"}));
+    EXPECT_EQ(registeredNames(), (Lines {"com.tessmoor.Arvel.DaemonDriverAccess", "com.tessmoor.Arvel.DaemonSystemDefaults"}));
     EXPECT_EQ(daemon.server()->servedObjects().at(kArvelDriverAccessName), daemon.driverAccess());
+    EXPECT_EQ(daemon.server()->servedObjects().at(kArvelSystemDefaultsName), daemon.systemDefaults());
     EXPECT_TRUE(world.driver().isOpen());
 }
 
@@ -59,14 +60,16 @@ TEST_F(TheDaemon, WritesThePublicationLineOnlyWhenArvelDebugIsExactlyYES)
             Arveld daemon;
             ASSERT_EQ(daemon.startUp(), 0);
             Lines expected;
-            if (value == "YES")
+            if (value == "YES") {
                 expected.push_back("ArvelDOServer: Published \"" + daemon.driverAccess()->description()
                     + "\" as \"com.tessmoor.Arvel.DaemonDriverAccess\"");
+                expected.push_back("ArvelDOServer: Published \"" + daemon.systemDefaults()->description()
+                    + "\" as \"com.tessmoor.Arvel.DaemonSystemDefaults\"");
+            }
             expected.push_back("arveld: Daemon started.");
             EXPECT_EQ(world.logLines(), expected);
         }
-        ArvelConsoleUser::resetSharedInstanceForTesting();
-        ArvelDriverAccess::resetSharedInstanceForTesting();
+        resetDaemonObjects();
     }
 }
 
@@ -108,6 +111,32 @@ TEST_F(TheDaemon, StopsWithTwoLinesWhenAnObjectCannotBeBuilt)
         EXPECT_EQ(world.takeLogLines(), (Lines {"ArvelConsoleUser error: Unable to create SystemConfiguration session.",
                                             "ArvelConsoleUser error: Unable to allocate the shared console user access object.",
                                             "arveld error: Unable to build the console user access."}));
+    }
+    // Each attempt starts as a new process would, without shared objects.
+    resetDaemonObjects();
+    {
+        world.failNext("ArvelSystemDefaults.init", 1);
+        Arveld daemon;
+        EXPECT_EQ(daemon.startUp(), -1);
+        EXPECT_EQ(world.takeLogLines(), (Lines {"ArvelSystemDefaults error: Unable to allocate a system defaults object.",
+                                            "arveld error: Unable to build or serve the system defaults."}));
+    }
+    resetDaemonObjects();
+    {
+        world.failNext("IORegisterForSystemPower", 1);
+        Arveld daemon;
+        EXPECT_EQ(daemon.startUp(), -1);
+        EXPECT_EQ(world.takeLogLines(), (Lines {"ArvelSystemPower error: Unable to obtain system power notification port.",
+                                            "ArvelSystemPower error: Unable to allocate the shared system power notification object.",
+                                            "arveld error: Unable to build the system power notifier."}));
+    }
+    {
+        world.failNext("ArvelHIDAccess.init", 1);
+        Arveld daemon;
+        EXPECT_EQ(daemon.startUp(), -1);
+        EXPECT_EQ(world.takeLogLines(), (Lines {"ArvelHIDAccess error: Unable to allocate a HID access object.",
+                                            "ArvelConfigPush error: Cannot build HID access.",
+                                            "arveld error: Unable to build the configuration push."}));
     }
     // What was published goes with the daemon that gave up.
     EXPECT_TRUE(registeredNames().empty());

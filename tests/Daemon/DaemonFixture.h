@@ -5,6 +5,10 @@
 
 #include "Daemon/ArvelConsoleUser.h"
 #include "Daemon/ArvelDriverAccess.h"
+#include "Daemon/ArvelSystemDefaults.h"
+#include "Daemon/ArvelSystemPower.h"
+#include "Common/ArvelHIDAccess.h"
+#include "Common/ArvelUserDefaults.h"
 #include "support/MachineHarness.h"
 
 #include <cstdlib>
@@ -20,10 +24,18 @@ protected:
 
     MachineHarness world;
 
-    ~DaemonTest() override
+    ~DaemonTest() override { resetDaemonObjects(); }
+
+    // Lets go of every shared object of the daemon, as a new process would
+    // start without them.
+    static void resetDaemonObjects()
     {
+        ArvelSystemPower::resetSharedInstanceForTesting();
+        ArvelSystemDefaults::resetSharedInstanceForTesting();
         ArvelConsoleUser::resetSharedInstanceForTesting();
         ArvelDriverAccess::resetSharedInstanceForTesting();
+        ArvelHIDAccess::resetSharedInstanceForTesting();
+        ArvelUserDefaults::resetSharedInstanceForTesting();
     }
 
     static Entry notice(std::string text) { return MachineHarness::notice(std::move(text)); }

@@ -1,11 +1,7 @@
 #include "SessionAgentFixture.h"
 
 #include "Defaults/NSUserDefaults.h"
-#include "Foundation/PropertyList.h"
-#include "Paths/DiskRoot.h"
 #include "RunLoop/Clock.h"
-
-#include <filesystem>
 
 namespace {
 
@@ -79,9 +75,7 @@ void SessionAgentTest::publishDaemon()
 void SessionAgentTest::saveSettings(Value domain)
 {
     domain.set("PrefsVersion", 4);
-    std::string path = hostPath("/Users/alice/Library/Preferences/com.tessmoor.Arvel.plist");
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    ASSERT_TRUE(writePropertyListFile(path, domain));
+    world.writeUserSettings("alice", domain);
 }
 
 int SessionAgentTest::launch(const std::string& name, const std::string& bundleID, const std::string& creator)

@@ -2,8 +2,13 @@
 
 #include "AppKit/NSWorkspace.h"
 #include "Carbon/CarbonEvents.h"
-#include "DistributedObjects/PortNameServer.h"
+#include "Defaults/CFPreferences.h"
+#include "Foundation/PropertyList.h"
+#include "Paths/DiskRoot.h"
+#include "Defaults/NSUserDefaults.h"
 #include "Notifications/DistributedNotificationCenter.h"
+
+#include "DistributedObjects/PortNameServer.h"
 #include "Foundation/Format.h"
 #include "IOKit/IOKitLib.h"
 #include "Notifications/NotificationCenter.h"
@@ -51,13 +56,17 @@ MachineHarness::~MachineHarness()
 
 void MachineHarness::resetWorld()
 {
+    // Preference state kept by the process would otherwise reach the next
+    // test (the standard defaults object is let go of before the disk).
+    NSUserDefaults::resetStandardUserDefaults();
+    CFPreferencesDiscardPendingChangesForTesting();
+    DistributedNotificationCenter::resetForTesting();
     RunLoop::current().removeAllSourcesForTesting();
     NotificationCenter::defaultCenter().removeAllObserversForTesting();
     PortNameServer::systemDefaultPortNameServer().resetForTesting();
     IOKitResetForTesting();
     ApplicationEventTarget::shared().resetForTesting();
     NSWorkspace::resetForTesting();
-    DistributedNotificationCenter::resetForTesting();
     machine::Machine::shared().reset();
     resetVerboseLoggingForTesting();
 }
@@ -139,4 +148,29 @@ std::vector<std::string> MachineHarness::takeNotifications()
     auto out = std::move(notifications_);
     notifications_.clear();
     return out;
+}
+
+void MachineHarness::writeUserSettings(const std::string& name, const Value& domain)
+{
+    writePropertyListFile(hostPath("/Users/" + name + "/Library/Preferences/com.tessmoor.Arvel.plist"), domain, nullptr, true);
+}
+
+void MachineHarness::writeUserGlobalPreferences(const std::string& name, const Value& domain)
+{
+    writePropertyListFile(hostPath("/Users/" + name + "/Library/Preferences/.GlobalPreferences.plist"), domain, nullptr, true);
+}
+
+std::string MachineHarness::systemSettingsPath()
+{
+    return "/Library/Preferences/ByHost/com.tessmoor.Arvel." + machine::Machine::shared().hostIdentifier() + ".plist";
+}
+
+void MachineHarness::writeSystemSettings(const Value& domain)
+{
+    writePropertyListFile(hostPath(systemSettingsPath()), domain, nullptr, true);
+}
+
+Value MachineHarness::readSystemSettings() const
+{
+    return readPropertyList(hostPath(systemSettingsPath())).value;
 }

@@ -95,6 +95,21 @@ public:
     // as timedLogLines() counts them.
     void markTime() { start_ = currentDate(); }
 
+    // Stored settings, as an earlier version (or another program) left them.
+    void writeUserSettings(const std::string& name, const Value& domain);
+    void writeUserGlobalPreferences(const std::string& name, const Value& domain);
+    void writeSystemSettings(const Value& domain);
+    // The machine-wide domain file, nil when missing or unreadable.
+    Value readSystemSettings() const;
+    static std::string systemSettingsPath();
+
+    // ---- power and the HID system
+    machine::HIDSystem& hidSystem() { return machine().hidSystem(); }
+    machine::SystemPower& power() { return machine().power(); }
+    void sleep() { power().sleep(); }
+    void wake() { power().wake(); }
+    void askCanSleep() { power().askCanSleep(); }
+
     // ---- time
     // Serves the current run loop for that long (virtual seconds).
     void runFor(double seconds);

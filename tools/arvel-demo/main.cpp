@@ -2,16 +2,23 @@
 //
 // A scripted scenario runs in this one process on a virtual clock, so it
 // takes no real time: the machine boots with the trackpad driver loaded and
-// arveld starts; alice logs in and her home folder appears 2 s later; the
-// driver is reloaded; a client calls the daemon's published driver access;
-// alice logs out. After each step the demo prints the daemon's log lines
-// (with the virtual time they were written at and their syslog priority),
-// the notifications the daemon posted, and what the driver holds.
+// arveld starts; alice, whose settings an earlier version stored, logs in
+// and gets her configuration; the machine sleeps and wakes; the driver is
+// reloaded; a client calls the daemon's published driver access; alice logs
+// out and the login window's configuration applies; bob, new on the
+// machine, logs in and his home folder appears 2 s later.
+//
+// The disk root is $ARVEL_ROOT when set (scripts/demo lays out the stored
+// settings there with arvel-defaults first), else a temporary folder.
+// After each step the demo prints the daemon's log lines (with the virtual
+// time they were written at and their syslog priority), the notifications
+// the daemon posted, and what the HID system and the driver hold.
 #include "Common/ArvelDriverAccessProxy.h"
 #include "Daemon/ArvelDaemonNotifications.h"
 #include "Daemon/arveld.h"
 #include "Foundation/Format.h"
 #include "Log/Log.h"
+#include "Notifications/DistributedNotificationCenter.h"
 #include "Notifications/NotificationCenter.h"
 #include "Paths/DiskRoot.h"
 #include "RunLoop/Clock.h"
@@ -61,32 +68,44 @@ void step(const char* title)
     std::printf("\n== %s\n", title);
 }
 
+// A multi-line description: its first line after "--", the rest under it.
+void printBlock(const std::string& text)
+{
+    bool first = true;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::printf("  %s%s\n", first ? "-- " : "   ", text.substr(at, end - at).c_str());
+        first = false;
+        at = end + 1;
+    }
+}
+
 void show(StepLog& log)
 {
     auto& m = machine::Machine::shared();
     log.flush();
-    std::printf("  -- %s\n", m.console().describe().c_str());
-    // The driver's description: its first line, then the rest under it.
-    std::string driver = m.driver().describe();
-    bool first = true;
-    for (std::size_t at = 0; at < driver.size();) {
-        std::size_t end = driver.find('\n', at);
-        if (end == std::string::npos)
-            end = driver.size();
-        std::printf("  %s%s\n", first ? "-- " : "   ", driver.substr(at, end - at).c_str());
-        first = false;
-        at = end + 1;
-    }
+    printBlock(m.console().describe());
+    printBlock(m.hidSystem().describe());
+    printBlock(m.driver().describe());
 }
 
 } // namespace
 
 int main()
 {
-    std::string root = (std::filesystem::temp_directory_path() / "arvel-demo-XXXXXX").string();
-    if (!mkdtemp(root.data())) {
-        std::perror("arvel-demo: cannot make a disk root");
-        return 1;
+    std::string root;
+    bool ownRoot = false;
+    if (const char* given = std::getenv("ARVEL_ROOT"); given && *given) {
+        root = given;
+    } else {
+        root = (std::filesystem::temp_directory_path() / "arvel-demo-XXXXXX").string();
+        if (!mkdtemp(root.data())) {
+            std::perror("arvel-demo: cannot make a disk root");
+            return 1;
+        }
+        ownRoot = true;
     }
     setDiskRoot(root);
     ScopedVirtualClock clock;
@@ -96,7 +115,7 @@ int main()
 
     int token = 0;
     for (const char* name : {kArvelConsoleUserLoginNotification, kArvelConsoleUserLogoutNotification,
-             kArvelDriverLoadedNotification, kArvelDriverUnloadedNotification}) {
+             kArvelDriverLoadedNotification, kArvelDriverUnloadedNotification, kArvelSystemWakeNotification}) {
         NotificationCenter::defaultCenter().addObserver(
             &token,
             [log](const Notification& n) {
@@ -107,6 +126,12 @@ int main()
 
     auto& m = machine::Machine::shared();
     m.users().addUser("alice", 501);
+    m.users().addUser("bob", 502);
+    // What the daemon tells the login sessions.
+    DistributedNotificationCenter sessions(101);
+    sessions.addObserver(&token, [log](const Notification& n) {
+        log->add(stringWithFormat("  %7.3f  %-8s %@ (to every login session)", currentDate() - bootDate, "(posted)", n.name));
+    });
     std::printf("arvel-demo: arveld on the simulated machine (disk root %s, virtual time in seconds)\n", root.c_str());
 
     step("boot: the trackpad driver is loaded, nobody is logged in; arveld starts as root");
@@ -121,14 +146,18 @@ int main()
     runFor(1);
     show(*log);
 
-    step("alice logs in; her home folder appears 2 s later");
+    step("alice logs in: her settings were stored by an earlier version");
     m.console().login("alice");
-    auto homeFolder = Timer::scheduledTimer(2.0, false, [&](Timer&) {
-        m.createHomeFolder("alice");
-        log->add(stringWithFormat("  %7.3f  %-8s the home folder /Users/alice/Library/Preferences appears", currentDate() - bootDate,
-            "(world)"));
-    });
-    runFor(3);
+    runFor(1);
+    show(*log);
+
+    step("the machine sleeps for an hour and wakes");
+    m.power().sleep();
+    runFor(3600);
+    m.power().wake();
+    runFor(1);
+    log->add(stringWithFormat("  %7.3f  %-8s %u power messages, every one acknowledged: %s", currentDate() - bootDate, "(world)",
+        static_cast<unsigned>(m.power().messages().size()), m.power().everyMessageAcknowledged() ? "yes" : "no"));
     show(*log);
 
     step("the driver is reloaded");
@@ -158,8 +187,20 @@ int main()
     runFor(1);
     show(*log);
 
+    step("bob, new on this machine, logs in; his home folder appears 2 s later");
+    m.console().login("bob");
+    auto homeFolder = Timer::scheduledTimer(2.0, false, [&](Timer&) {
+        m.createHomeFolder("bob");
+        log->add(stringWithFormat("  %7.3f  %-8s the home folder /Users/bob/Library/Preferences appears", currentDate() - bootDate,
+            "(world)"));
+    });
+    runFor(3);
+    show(*log);
+
     setLogSink(nullptr);
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
+    if (ownRoot) {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
     return 0;
 }

@@ -1,0 +1,136 @@
+#include "Daemon/ArvelConfigPush.h"
+
+#include "Common/ArvelHIDAccess.h"
+#include "Common/ArvelUserDefaults.h"
+#include "Daemon/ArvelConsoleUser.h"
+#include "Daemon/ArvelDaemonNotifications.h"
+#include "Daemon/ArvelDriverAccess.h"
+#include "Daemon/ArvelSystemDefaults.h"
+#include "Daemon/ArvelSystemPower.h"
+#include "Defaults/NSUserDefaults.h"
+#include "Log/Log.h"
+#include "Notifications/DistributedNotificationCenter.h"
+#include "Unix/Identity.h"
+
+std::shared_ptr<ArvelConfigPush> ArvelConfigPush::create()
+{
+    auto push = std::shared_ptr<ArvelConfigPush>(new ArvelConfigPush);
+    return push->init() ? push : nullptr;
+}
+
+bool ArvelConfigPush::init()
+{
+    consoleUser = ArvelConsoleUser::sharedInstance();
+    if (!consoleUser) {
+        logError("ArvelConfigPush error: Cannot build console user access.\n");
+        return false;
+    }
+    hidAccess = ArvelHIDAccess::create();
+    if (!hidAccess) {
+        logError("ArvelConfigPush error: Cannot build HID access.\n");
+        return false;
+    }
+    driverAccess = ArvelDriverAccess::sharedInstance();
+    if (!driverAccess) {
+        logError("ArvelConfigPush error: Cannot build driver access.\n");
+        return false;
+    }
+    systemDefaults = ArvelSystemDefaults::sharedInstance();
+    if (!systemDefaults) {
+        logError("ArvelConfigPush error: Cannot build system defaults access.\n");
+        return false;
+    }
+    auto& center = NotificationCenter::defaultCenter();
+    auto push = [this](const Notification& n) { pushConfiguration(&n); };
+    for (const char* name : {kArvelConsoleUserLoginNotification, kArvelConsoleUserLogoutNotification,
+             kArvelSystemWakeNotification, kArvelDriverLoadedNotification})
+        center.addObserver(this, push, name);
+
+    // With a user already on the console the daemon applies his settings at
+    // once; otherwise the first event decides.
+    if (consoleUser->consoleUserNameAndUID().name)
+        pushConfiguration(nullptr);
+    return true;
+}
+
+ArvelConfigPush::~ArvelConfigPush()
+{
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void ArvelConfigPush::pushConfiguration(const Notification* notification)
+{
+    if (!hidAccess || !systemDefaults || !consoleUser || !driverAccess) {
+        logError("ArvelConfigPush error: Notification posted but access objects missing.\n");
+        return;
+    }
+    if (notification && notification->object.isNumber()) {
+        pushUser(static_cast<std::uint32_t>(notification->object.integerOr(0)));
+    } else {
+        auto user = consoleUser->consoleUserNameAndUID();
+        if (user.name) {
+            logNotice("ArvelConfigPush: User \"%@\" on console.\n", *user.name);
+            pushUser(user.uid);
+        } else {
+            pushLoginWindow();
+        }
+    }
+    finish();
+}
+
+void ArvelConfigPush::pushUser(std::uint32_t uid)
+{
+    if (!driverAccess->driverAvailable()) {
+        logNotice("ArvelConfigPush: UID %u on console, no driver loaded.\n", uid);
+        return;
+    }
+    if (!driverAccess->userOnConsole())
+        logError("ArvelConfigPush: Unable to notify driver of user on console.\n");
+    logNotice("ArvelConfigPush: Setting driver to configuration for UID %u.\n", uid);
+
+    // The machine's part is read as root, before the switch.
+    Value systemProperties = systemDefaults->hidProperties();
+
+    // The standard defaults object belongs to whoever was the effective user
+    // when it was made: drop it on each side of the switch, so that the
+    // store below is built for the user and nothing of his is kept after.
+    NSUserDefaults::resetStandardUserDefaults();
+    if (posix::seteuid(uid) != 0) {
+        logError("ArvelConfigPush error: Unable to seteuid for defaults read for UID %u.\n", uid);
+        return;
+    }
+    NSUserDefaults::resetStandardUserDefaults();
+    if (auto defaults = ArvelUserDefaults::create()) {
+        Value props = defaults->hidPropertiesWithSystemHIDProperties(systemProperties);
+        if (verboseLogging())
+            logNotice("ArvelConfigPush: UID %d properties %@\n", uid, props);
+        hidAccess->setHIDConfig(props);
+        hidAccess->setHIDAccelerationForKey(defaults->trackpadSpeed(), std::string(kArvelTrackpadAccelerationKey));
+    } else {
+        logError("ArvelConfigPush error: Unable to read defaults for UID %u.\n", uid);
+    }
+    NSUserDefaults::resetStandardUserDefaults();
+    if (posix::seteuid(0) != 0)
+        logError("ArvelConfigPush error: After driver configuration unable to seteuid root.\n");
+}
+
+void ArvelConfigPush::pushLoginWindow()
+{
+    if (!driverAccess->driverAvailable()) {
+        logNotice("ArvelConfigPush: No driver loaded, unable to set loginwindow defaults.\n");
+        return;
+    }
+    if (!driverAccess->userOffConsole())
+        logError("ArvelConfigPush: Unable to notify driver of no user on console.\n");
+    logNotice("ArvelConfigPush: Setting driver to loginwindow defaults.\n");
+    hidAccess->setHIDConfig(systemDefaults->preloginHIDProperties());
+}
+
+void ArvelConfigPush::finish()
+{
+    // Whatever happened above, the driver loses any application override
+    // and every session is told to apply its own again.
+    if (driverAccess->driverAvailable())
+        driverAccess->sendDriverProperties(ArvelUserDefaults::emptyAppProperties());
+    DistributedNotificationCenter::defaultCenter().postNotificationName(kArvelDriverStateChangeNotification, Value(), Value(), true);
+}

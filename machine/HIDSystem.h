@@ -1,0 +1,68 @@
+// The HID event system as the system sees it: the I/O Kit service of class
+// "IOHIDSystem", present from boot.
+//
+// Properties set on it are kept, entry by entry, as its "HIDParameters" and
+// handed on to the pointing drivers, so the trackpad driver holds the full
+// configuration it was last given. Its parameter connection (type 1) sets
+// acceleration values by key; each is kept in "HIDParameters" too and
+// handed on to the drivers.
+//
+// Failures, named by the platform call: "IOServiceOpen:IOHIDSystem",
+// "IORegistryEntrySetCFProperties:IOHIDSystem", "IOHIDSetAccelerationWithKey".
+#pragma once
+
+#include "Failures.h"
+#include "IORegistry.h"
+#include "TrackpadDriver.h"
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace machine {
+
+class HIDSystem final : public IOServiceModel {
+public:
+    static constexpr const char* kClassName = "IOHIDSystem";
+    static constexpr std::uint32_t kParameterConnectionType = 1;
+
+    HIDSystem(IORegistry& registry, Failures& failures, TrackpadDriver& driver);
+
+    // Registers the service (at boot); a second call changes nothing.
+    void boot();
+    // Takes the service away, as if the HID system were missing.
+    void remove();
+    bool isPresent() const { return entry_ != 0; }
+
+    const Value& parameters() const { return parameters_; }
+    // The dictionary last set whole, nil before any; how many were set.
+    const Value& lastProperties() const { return lastProperties_; }
+    std::size_t propertiesWrites() const { return propertiesWrites_; }
+    std::optional<double> acceleration(const std::string& key) const;
+    std::size_t openConnectionCount() const { return connections_.size(); }
+
+    int setAcceleration(std::uint64_t connection, const std::string& key, double value);
+    std::string describe() const;
+    void reset();
+
+    // IOServiceModel
+    int open(std::uint32_t type, std::uint64_t* connection) override;
+    int close(std::uint64_t connection) override;
+    Value property(std::string_view key) const override;
+    int setProperties(const Value& properties) override;
+
+private:
+    IORegistry& registry_;
+    Failures& failures_;
+    TrackpadDriver& driver_;
+    RegistryEntryID entry_ = 0;
+    Value parameters_ = Value::dictionary();
+    Value lastProperties_;
+    std::size_t propertiesWrites_ = 0;
+    std::map<std::string, double> accelerations_;
+    std::set<std::uint64_t> connections_;
+    std::uint64_t nextConnection_ = 1;
+};
+
+} // namespace machine
