@@ -397,60 +397,54 @@ bool ArvelDefaultButton::windowIsFrontFocus(const AXUIElementRef& element)
     return focused && CFEqual(focused, element);
 }
 
-void ArvelDefaultButton::handleNewWindow(const AXUIElementRef& window)
+AXUIElementRef ArvelDefaultButton::_enabledDefaultButton(const AXUIElementRef& element, const char* kind)
 {
     if (!activeSession || !optionOn())
-        return;
+        return {};
     if (!accessibilityOn) {
         verboseNotice("ArvelDefaultButton: Accessibility is off, cannot handle new element.\n");
-        return;
+        return {};
     }
+    // A window that opens while a button is held must not pull the pointer
+    // out from under a drag.
     if (GetCurrentButtonState() != 0)
-        return;
+        return {};
     CFTypeRef button;
-    AXError error = AXUIElementCopyAttributeValue(window, kAXDefaultButtonAttribute, &button);
+    AXError error = AXUIElementCopyAttributeValue(element, kAXDefaultButtonAttribute, &button);
     if (error != kAXErrorSuccess || !button.element()) {
-        verboseNotice("ArvelDefaultButton: New window does not have a default button, error %d.", error);
-        return;
+        verboseNotice("ArvelDefaultButton: New %s does not have a default button, error %d.", kind, error);
+        return {};
     }
+    // A button without an enabled flag counts as enabled.
     CFTypeRef enabled;
     if (AXUIElementCopyAttributeValue(button.element(), kAXEnabledAttribute, &enabled) == kAXErrorSuccess && enabled.value()
         && !enabled.value()->booleanOr(true)) {
-        verboseNotice("ArvelDefaultButton: New window's default button is not enabled.");
-        return;
+        verboseNotice("ArvelDefaultButton: New %s's default button is not enabled.", kind);
+        return {};
     }
+    return button.element();
+}
+
+void ArvelDefaultButton::handleNewWindow(const AXUIElementRef& window)
+{
+    AXUIElementRef button = _enabledDefaultButton(window, "window");
+    if (!button)
+        return;
     if (windowIsFrontFocus(window))
-        moveToButton(button.element());
+        moveToButton(button);
     else
         verboseNotice("ArvelDefaultButton: New window is not front focus.");
 }
 
 void ArvelDefaultButton::handleNewSheet(const AXUIElementRef& sheet)
 {
-    if (!activeSession || !optionOn())
+    AXUIElementRef button = _enabledDefaultButton(sheet, "sheet");
+    if (!button)
         return;
-    if (!accessibilityOn) {
-        verboseNotice("ArvelDefaultButton: Accessibility is off, cannot handle new element.\n");
-        return;
-    }
-    if (GetCurrentButtonState() != 0)
-        return;
-    CFTypeRef button;
-    AXError error = AXUIElementCopyAttributeValue(sheet, kAXDefaultButtonAttribute, &button);
-    if (error != kAXErrorSuccess || !button.element()) {
-        verboseNotice("ArvelDefaultButton: New sheet does not have a default button, error %d.", error);
-        return;
-    }
-    CFTypeRef enabled;
-    if (AXUIElementCopyAttributeValue(button.element(), kAXEnabledAttribute, &enabled) == kAXErrorSuccess && enabled.value()
-        && !enabled.value()->booleanOr(true)) {
-        verboseNotice("ArvelDefaultButton: New sheet's default button is not enabled.");
-        return;
-    }
     CFTypeRef parent;
     AXUIElementCopyAttributeValue(sheet, kAXWindowAttribute, &parent);
     if (windowIsFrontFocus(sheet) || (parent.element() && windowIsFrontFocus(parent.element())))
-        moveToButton(button.element());
+        moveToButton(button);
     else
         verboseNotice("ArvelDefaultButton: New sheet or parent is not front focus.");
 }

@@ -77,6 +77,9 @@ private:
     ArvelDefaultButton() = default;
     bool init();
     bool optionOn() const;
+    // What a new window and a new sheet both ask first: the enabled default
+    // button worth moving to (kind names the element in the lines), or null.
+    AXUIElementRef _enabledDefaultButton(const AXUIElementRef& element, const char* kind);
     // The live processes of the enumeration, without this agent's own.
     std::vector<pid_t> runningApplicationPIDs();
 
