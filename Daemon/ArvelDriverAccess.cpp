@@ -109,11 +109,7 @@ bool ArvelDriverAccess::init()
 // Whatever init got before it failed is given back here, as on a normal end.
 ArvelDriverAccess::~ArvelDriverAccess()
 {
-    if (driverConnection) {
-        std::lock_guard lock(driverLock);
-        IOServiceClose(driverConnection);
-        driverConnection = 0;
-    }
+    _closeConnection();
     if (driverService) {
         IOObjectRelease(driverService);
         driverService = 0;
@@ -133,6 +129,15 @@ ArvelDriverAccess::~ArvelDriverAccess()
         mach_port_deallocate(mach_task_self(), masterPort);
 }
 
+void ArvelDriverAccess::_closeConnection()
+{
+    if (driverConnection) {
+        std::lock_guard lock(driverLock);
+        IOServiceClose(driverConnection);
+        driverConnection = 0;
+    }
+}
+
 void ArvelDriverAccess::_driverDidLoad(io_service_t service)
 {
     if (!service) {
@@ -141,9 +146,7 @@ void ArvelDriverAccess::_driverDidLoad(io_service_t service)
     }
     if (driverConnection) {
         logError("ArvelDriverAccess error: Driver load already had a client connection.\n");
-        std::lock_guard lock(driverLock);
-        IOServiceClose(driverConnection);
-        driverConnection = 0;
+        _closeConnection();
     }
     if (driverService) {
         logError("ArvelDriverAccess error: Driver load already had a service.\n");
@@ -172,11 +175,7 @@ void ArvelDriverAccess::_driverDidLoad(io_service_t service)
 
 void ArvelDriverAccess::_driverDidUnload()
 {
-    if (driverConnection) {
-        std::lock_guard lock(driverLock);
-        IOServiceClose(driverConnection);
-        driverConnection = 0;
-    }
+    _closeConnection();
     if (driverService) {
         IOObjectRelease(driverService);
         driverService = 0;

@@ -54,6 +54,8 @@ private:
     // One call of the user-client pattern, with no input or one scalar;
     // false after logging.
     bool callDriver(std::uint32_t index, const char* name, std::optional<int> input = std::nullopt);
+    // Closes the user-client connection, if one is open, under the lock.
+    void _closeConnection();
 
     mach_port_t masterPort = MACH_PORT_NULL;
     IONotificationPortRef notifyPort = nullptr;

@@ -37,6 +37,14 @@ void Machine::reset()
     effectiveUid_ = 0;
     hostProcess_ = false;
     detached_ = false;
+    // --- Session agent ---
+    processes_.reset();
+    accessibility_.reset();
+    loginSessions_.reset();
+    pointer_.reset();
+    programPid_ = 0;
+    systemVersion_ = 0x1039;
+    // --- end of session agent ---
 }
 
 std::string Machine::effectiveUserHome() const
@@ -44,6 +52,14 @@ std::string Machine::effectiveUserHome() const
     const User* user = users_.userWithId(effectiveUid_);
     return user ? user->home : std::string();
 }
+
+// --- Session agent ---
+std::uint32_t Machine::programSession() const
+{
+    const Process* p = processes_.processWithPid(programPid_);
+    return p ? p->session : 0;
+}
+// --- end of session agent ---
 
 std::string Machine::expandTilde(const std::string& path) const
 {

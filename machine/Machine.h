@@ -16,6 +16,12 @@
 #include "IORegistry.h"
 #include "TrackpadDriver.h"
 #include "Users.h"
+// --- Session agent: processes, accessibility, login sessions, pointer ---
+#include "Accessibility.h"
+#include "LoginSessions.h"
+#include "Pointer.h"
+#include "Processes.h"
+// --- end of session agent ---
 
 #include <cstdint>
 #include <string>
@@ -72,6 +78,23 @@ public:
     const std::string& hostIdentifier() const { return hostIdentifier_; }
     void setHostIdentifier(std::string id) { hostIdentifier_ = std::move(id); }
 
+    // --- Session agent: processes, accessibility, login sessions, pointer ---
+    Processes& processes() { return processes_; }
+    Accessibility& accessibility() { return accessibility_; }
+    LoginSessions& loginSessions() { return loginSessions_; }
+    Pointer& pointer() { return pointer_; }
+    // The process the running program is (its own pid, and through it its
+    // login session); 0 when the program is no process of the machine's.
+    int programPid() const { return programPid_; }
+    void setProgramPid(int pid) { programPid_ = pid; }
+    // The login session of the running program's process, 0 for none.
+    std::uint32_t programSession() const;
+    // The system version answered to Gestalt('sysv'): 0x1039 is 10.3.9,
+    // 0x1028 is 10.2.8.
+    std::uint32_t systemVersion() const { return systemVersion_; }
+    void setSystemVersion(std::uint32_t version) { systemVersion_ = version; }
+    // --- end of session agent ---
+
 private:
     Machine();
     UserTable users_;
@@ -87,6 +110,14 @@ private:
     bool hostProcess_ = false;
     bool detached_ = false;
     std::string hostIdentifier_ = "001122334455";
+    // --- Session agent ---
+    Processes processes_;
+    Accessibility accessibility_ {processes_};
+    LoginSessions loginSessions_ {users_};
+    Pointer pointer_;
+    int programPid_ = 0;
+    std::uint32_t systemVersion_ = 0x1039;
+    // --- end of session agent ---
 };
 
 } // namespace machine

@@ -1,5 +1,7 @@
 #include "support/MachineHarness.h"
 
+#include "AppKit/NSWorkspace.h"
+#include "Carbon/CarbonEvents.h"
 #include "Defaults/CFPreferences.h"
 #include "Foundation/PropertyList.h"
 #include "Paths/DiskRoot.h"
@@ -63,6 +65,8 @@ void MachineHarness::resetWorld()
     NotificationCenter::defaultCenter().removeAllObserversForTesting();
     PortNameServer::systemDefaultPortNameServer().resetForTesting();
     IOKitResetForTesting();
+    ApplicationEventTarget::shared().resetForTesting();
+    NSWorkspace::resetForTesting();
     machine::Machine::shared().reset();
     resetVerboseLoggingForTesting();
 }
@@ -76,6 +80,18 @@ void MachineHarness::runAsUser(std::uint32_t uid)
 {
     machine().setRealUserId(uid);
     machine().setEffectiveUserId(uid);
+}
+
+std::uint32_t MachineHarness::loginSession(const std::string& name)
+{
+    const machine::LoginSession* session = machine().loginSessions().login(name);
+    return session ? session->id : 0;
+}
+
+void MachineHarness::runAsProcess(int pid)
+{
+    machine().setProgramPid(pid);
+    DistributedNotificationCenter::setDefaultSession(machine().programSession());
 }
 
 void MachineHarness::runFor(double seconds)

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,45 @@ public:
     }
     void runAsUser(std::uint32_t uid);
 
+    // ---- the world of a login session: processes, windows, the pointer
+    // Each launch, quit and front switch reaches every application object
+    // as an application event; each new window or sheet reaches the
+    // observers registered on its process.
+    int launchApplication(const machine::ApplicationSpec& spec) { return machine().processes().launch(spec).pid; }
+    bool quitApplication(int pid) { return machine().processes().quit(pid); }
+    bool bringToFront(int pid) { return machine().processes().bringToFront(pid); }
+    int startLoginWindow() { return machine().processes().startLoginWindow().pid; }
+    // A window with an optional default button, which becomes its process's
+    // focused window unless told otherwise; a sheet on one of its windows.
+    std::uint64_t openWindow(int pid, std::optional<machine::ButtonSpec> button = std::nullopt, bool focus = true)
+    {
+        return machine().accessibility().openWindow(pid, button, focus);
+    }
+    std::uint64_t openSheet(int pid, std::uint64_t window, std::optional<machine::ButtonSpec> button = std::nullopt)
+    {
+        return machine().accessibility().openSheet(pid, window, button);
+    }
+    bool closeWindow(int pid, std::uint64_t window) { return machine().accessibility().close(pid, window); }
+    void pressMouseButton() { machine().pointer().press(); }
+    void releaseMouseButton() { machine().pointer().release(); }
+    // Every warp a program made, in order.
+    const std::vector<machine::ScreenPoint>& pointerWarps() { return machine().pointer().warps(); }
+    void setAccessibility(bool on) { machine().accessibility().setEnabled(on); }
+    // The notifications registered on a process, in the order registered.
+    std::vector<std::string> observedNotifications(int pid) { return machine().accessibility().registrationsForPid(pid); }
+    // A user logs in with a session of their own, which takes the console;
+    // 0 for an unknown user.
+    std::uint32_t loginSession(const std::string& name);
+    // Fast user switching: the session takes the console.
+    bool switchToSession(std::uint32_t id) { return machine().loginSessions().switchTo(id); }
+    // The program under test is this process of the machine: its own pid,
+    // its login session, the session of its distributed notifications.
+    void runAsProcess(int pid);
+    void setSystemVersion(std::uint32_t version) { machine().setSystemVersion(version); }
+    // Virtual seconds since the harness was made (or since the last mark),
+    // as timedLogLines() counts them.
+    void markTime() { start_ = currentDate(); }
+
     // Stored settings, as an earlier version (or another program) left them.
     void writeUserSettings(const std::string& name, const Value& domain);
     void writeUserGlobalPreferences(const std::string& name, const Value& domain);
@@ -73,13 +113,14 @@ public:
     // ---- time
     // Serves the current run loop for that long (virtual seconds).
     void runFor(double seconds);
-    // Virtual seconds since the harness was made.
+    // Virtual seconds since the harness was made (or since markTime()).
     double elapsed() const;
 
     // ---- what came out
     std::vector<std::string> logLines() const;
     const std::vector<CapturingLogSink::Entry>& logEntries() const;
-    // Each line with the virtual seconds since the harness was made:
+    // Each line with the virtual seconds since the harness was made (or
+    // since markTime()):
     // "30.500 ArvelConsoleUser error: ...".
     std::vector<std::string> timedLogLines() const;
     // The lines so far, forgetting them.

@@ -1,0 +1,160 @@
+#include "Processes.h"
+
+#include <cstdio>
+
+namespace machine {
+
+Processes::Processes()
+{
+    reset();
+}
+
+void Processes::reset()
+{
+    processes_.clear();
+    nextPid_ = 1;
+    nextSerialLow_ = 0x1001;
+    frontPid_ = 0;
+    startUnixProcess("/sbin/launchd");
+}
+
+Process& Processes::add(Process process)
+{
+    process.pid = nextPid_++;
+    auto [it, inserted] = processes_.emplace(process.pid, std::move(process));
+    return it->second;
+}
+
+const Process& Processes::launch(const ApplicationSpec& spec)
+{
+    Process p;
+    p.application = true;
+    p.enumerated = true;
+    p.serial = spec.serial == ProcessSerial {} ? ProcessSerial {0, nextSerialLow_++} : spec.serial;
+    p.name = spec.name;
+    p.bundleIdentifier = spec.bundleIdentifier;
+    p.bundlePath = spec.bundlePath;
+    p.creator = spec.creator;
+    p.session = spec.session;
+    if (!spec.bundlePath.empty())
+        p.command = spec.bundlePath + "/Contents/MacOS/" + spec.name;
+    else
+        p.command = spec.name;
+    Process& added = add(std::move(p));
+    tell({ApplicationEventKind::Launched, added.serial});
+    return added;
+}
+
+const Process& Processes::startUnixProcess(const std::string& command, std::uint32_t session)
+{
+    Process p;
+    p.command = command;
+    auto slash = command.find_last_of('/');
+    std::string executable = slash == std::string::npos ? command : command.substr(slash + 1);
+    p.name = executable.substr(0, executable.find(' '));
+    p.session = session;
+    return add(std::move(p));
+}
+
+const Process& Processes::startLoginWindow()
+{
+    Process p;
+    p.application = true;
+    p.serial = {0, nextSerialLow_++};
+    p.name = "loginwindow";
+    p.bundleIdentifier = "com.apple.loginwindow";
+    p.bundlePath = "/System/Library/CoreServices/loginwindow.app";
+    p.command = "/System/Library/CoreServices/loginwindow.app/Contents/MacOS/loginwindow console";
+    return add(std::move(p));
+}
+
+bool Processes::quit(int pid)
+{
+    auto it = processes_.find(pid);
+    if (it == processes_.end())
+        return false;
+    Process gone = std::move(it->second);
+    processes_.erase(it);
+    if (frontPid_ == pid)
+        frontPid_ = 0;
+    if (gone.enumerated)
+        tell({ApplicationEventKind::Terminated, gone.serial});
+    return true;
+}
+
+bool Processes::bringToFront(int pid)
+{
+    const Process* p = processWithPid(pid);
+    if (!p || !p->application)
+        return false;
+    frontPid_ = pid;
+    tell({ApplicationEventKind::FrontSwitched, p->serial});
+    return true;
+}
+
+const Process* Processes::processWithPid(int pid) const
+{
+    auto it = processes_.find(pid);
+    return it == processes_.end() ? nullptr : &it->second;
+}
+
+const Process* Processes::processWithSerial(const ProcessSerial& serial) const
+{
+    for (const auto& [pid, p] : processes_) {
+        if (p.application && p.serial == serial)
+            return &p;
+    }
+    return nullptr;
+}
+
+const Process* Processes::frontProcess() const
+{
+    return processWithPid(frontPid_);
+}
+
+std::vector<const Process*> Processes::applications() const
+{
+    std::vector<const Process*> out;
+    for (const auto& [pid, p] : processes_) {
+        if (p.enumerated)
+            out.push_back(&p);
+    }
+    return out;
+}
+
+std::string Processes::processListing() const
+{
+    std::string out = "  PID  TT  STAT      TIME COMMAND\n";
+    for (const auto& [pid, p] : processes_) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%5d  ??  Ss     0:00.10 ", pid);
+        out += head;
+        out += p.command;
+        out += '\n';
+    }
+    return out;
+}
+
+int Processes::addListener(Listener listener)
+{
+    int id = nextListener_++;
+    listeners_.emplace(id, std::move(listener));
+    return id;
+}
+
+void Processes::removeListener(int id)
+{
+    listeners_.erase(id);
+}
+
+void Processes::tell(const ApplicationEvent& event)
+{
+    // A listener may remove itself (or another) while being told.
+    auto listeners = listeners_;
+    for (auto& [id, listener] : listeners) {
+        if (listeners_.count(id))
+            listener(event);
+    }
+}
+
+} // namespace machine

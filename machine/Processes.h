@@ -1,0 +1,111 @@
+// The processes running on the simulated machine.
+//
+// An application is known to the Process Manager: it has a process serial
+// number, a name, and may have a bundle identifier, a bundle path and a
+// four-character creator. Other processes (daemons) are Unix processes only:
+// they show in the process listing of "/bin/ps", nowhere else. The login
+// window is in between: the Process Manager knows it by pid, but never
+// enumerates it. One application at a time is the front process.
+//
+// Every launch, quit and front switch of an application is an application
+// event, handed to each listener (the application event targets of the
+// programs running on the machine, one per program). A listener must not
+// call into the program from inside the verb: it queues the event for the
+// program's run loop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace machine {
+
+struct ProcessSerial {
+    std::uint32_t high = 0;
+    std::uint32_t low = 0;
+    bool operator==(const ProcessSerial&) const = default;
+};
+
+struct Process {
+    int pid = 0;
+    ProcessSerial serial;          // {0, 0} for a Unix process
+    bool application = false;      // known to the Process Manager
+    bool enumerated = false;       // one of the Process Manager's enumeration
+    std::string name;              // the Process Manager's name; the command name otherwise
+    std::string bundleIdentifier;  // empty: none
+    std::string bundlePath;        // system path; empty: none
+    std::string creator;           // four characters; empty: none
+    std::string command;           // what the process listing shows
+    std::uint32_t session = 0;     // the login session it runs in
+};
+
+// What a test launches. A serial left at {0, 0} is given the next free one.
+struct ApplicationSpec {
+    ApplicationSpec(std::string name, std::string bundleIdentifier = {}, std::string bundlePath = {}, std::string creator = {},
+        std::uint32_t session = 0, ProcessSerial serial = {})
+        : name(std::move(name)), bundleIdentifier(std::move(bundleIdentifier)), bundlePath(std::move(bundlePath)),
+          creator(std::move(creator)), session(session), serial(serial)
+    {
+    }
+    std::string name;
+    std::string bundleIdentifier;
+    std::string bundlePath;
+    std::string creator;
+    std::uint32_t session = 0;
+    ProcessSerial serial;
+};
+
+enum class ApplicationEventKind { Launched, Terminated, FrontSwitched };
+
+struct ApplicationEvent {
+    ApplicationEventKind kind;
+    ProcessSerial serial;
+    bool operator==(const ApplicationEvent&) const = default;
+};
+
+class Processes {
+public:
+    using Listener = std::function<void(const ApplicationEvent&)>;
+
+    Processes();
+
+    // Verbs. launch() and bringToFront() tell the listeners; quitting the
+    // front application leaves no front process (nothing is switched to).
+    const Process& launch(const ApplicationSpec& spec);
+    const Process& startUnixProcess(const std::string& command, std::uint32_t session = 0);
+    // The login window's process ("loginwindow").
+    const Process& startLoginWindow();
+    bool quit(int pid);
+    bool bringToFront(int pid);
+
+    const Process* processWithPid(int pid) const;
+    const Process* processWithSerial(const ProcessSerial& serial) const;
+    // Null when no application is in front.
+    const Process* frontProcess() const;
+    // The enumerated applications in launch order.
+    std::vector<const Process*> applications() const;
+    // What "/bin/ps -axww" prints: a header line, then one line per process
+    // in pid order, "  PID  TT  STAT      TIME COMMAND".
+    std::string processListing() const;
+
+    int addListener(Listener listener);
+    void removeListener(int id);
+
+    // Only the machine's own first process (pid 1, "/sbin/launchd") runs.
+    void reset();
+
+private:
+    Process& add(Process process);
+    void tell(const ApplicationEvent& event);
+
+    std::map<int, Process> processes_; // by pid: launch order, stable references
+    int nextPid_ = 1;
+    std::uint32_t nextSerialLow_ = 0x1001;
+    int frontPid_ = 0;
+    std::map<int, Listener> listeners_;
+    int nextListener_ = 1;
+};
+
+} // namespace machine

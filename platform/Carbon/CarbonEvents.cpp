@@ -1,0 +1,106 @@
+#include "Carbon/CarbonEvents.h"
+
+#include "machine/Machine.h"
+
+EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr handler)
+{
+    return handler;
+}
+
+EventTargetRef GetApplicationEventTarget()
+{
+    return &ApplicationEventTarget::shared();
+}
+
+OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, UInt32 numTypes, const EventTypeSpec* list,
+    void* userData, EventHandlerRef* outRef)
+{
+    if (!target || !handler || (numTypes && !list))
+        return paramErr;
+    if (OSStatus r = machine::Machine::shared().failures().take("InstallEventHandler"))
+        return r;
+    OSStatus result = target->installHandler(handler, std::vector<EventTypeSpec>(list, list + numTypes), userData);
+    if (outRef)
+        *outRef = nullptr;
+    return result;
+}
+
+UInt32 GetCurrentButtonState()
+{
+    return machine::Machine::shared().pointer().buttonState();
+}
+
+ApplicationEventTarget& ApplicationEventTarget::shared()
+{
+    static ApplicationEventTarget target;
+    return target;
+}
+
+OSStatus ApplicationEventTarget::installHandler(EventHandlerUPP handler, const std::vector<EventTypeSpec>& types, void* userData)
+{
+    handlers_.push_back({handler, types, userData});
+    if (!machineListener_) {
+        machineListener_ = machine::Machine::shared().processes().addListener([this](const machine::ApplicationEvent& e) {
+            EventKind kind = e.kind == machine::ApplicationEventKind::Launched ? kEventAppLaunched
+                : e.kind == machine::ApplicationEventKind::Terminated         ? kEventAppTerminated
+                                                                              : kEventAppFrontSwitched;
+            hear({kind, e.serial.high, e.serial.low});
+        });
+    }
+    return noErr;
+}
+
+bool ApplicationEventTarget::handles(EventKind kind) const
+{
+    for (const auto& h : handlers_) {
+        for (const auto& t : h.types) {
+            if (t.eventClass == kEventClassApplication && t.eventKind == kind)
+                return true;
+        }
+    }
+    return false;
+}
+
+void ApplicationEventTarget::hear(const CarbonApplicationEvent& event)
+{
+    if (!handles(event.kind))
+        return;
+    auto sinks = sinks_;
+    for (auto& [id, sink] : sinks) {
+        if (sinks_.count(id))
+            sink(event);
+    }
+}
+
+int ApplicationEventTarget::attach(Sink sink)
+{
+    int id = nextSink_++;
+    sinks_.emplace(id, std::move(sink));
+    return id;
+}
+
+void ApplicationEventTarget::detach(int id)
+{
+    sinks_.erase(id);
+}
+
+void ApplicationEventTarget::callHandlers(const CarbonApplicationEvent& event)
+{
+    auto handlers = handlers_;
+    for (const auto& h : handlers) {
+        for (const auto& t : h.types) {
+            if (t.eventClass == kEventClassApplication && t.eventKind == event.kind) {
+                h.handler(nullptr, &event, h.userData);
+                break;
+            }
+        }
+    }
+}
+
+void ApplicationEventTarget::resetForTesting()
+{
+    handlers_.clear();
+    if (machineListener_)
+        machine::Machine::shared().processes().removeListener(machineListener_);
+    machineListener_ = 0;
+}

@@ -1,0 +1,39 @@
+#include "Foundation/Task.h"
+
+#include "RunLoop/Clock.h"
+#include "machine/Machine.h"
+
+namespace {
+// How long a program of the machine runs, on the clock.
+constexpr double kRunDuration = 0.1;
+} // namespace
+
+Value::Bytes NSFileHandle::availableData()
+{
+    Value::Bytes out;
+    out.swap(buffer_);
+    return out;
+}
+
+std::optional<NSException> NSTask::launch()
+{
+    if (launched_)
+        return NSException {"NSInvalidArgumentException", "task already launched"};
+    auto& m = machine::Machine::shared();
+    if (m.failures().take("NSTask.launch"))
+        return NSException {"NSInvalidArgumentException", "launch path not accessible"};
+    if (launchPath_ != "/bin/ps")
+        return NSException {"NSInvalidArgumentException", "launch path not accessible"};
+    launched_ = true;
+    endDate_ = currentDate() + kRunDuration;
+    std::string output = m.processes().processListing();
+    if (standardOutput_)
+        standardOutput_->reading_.buffer_.insert(standardOutput_->reading_.buffer_.end(), output.begin(), output.end());
+    status_ = 0;
+    return std::nullopt;
+}
+
+bool NSTask::isRunning() const
+{
+    return launched_ && currentDate() < endDate_;
+}
