@@ -3,7 +3,7 @@
 #include "DistributedObjects/DOObject.h"
 #include "DistributedObjects/DistantObject.h"
 #include "DistributedObjects/Port.h"
-#include "DistributedObjects/PortNameServer.h"
+#include "DistributedObjects/ConnectionTransport.h"
 #include "Log/Log.h"
 #include "Notifications/NotificationCenter.h"
 #include "RunLoop/RunLoop.h"
@@ -46,21 +46,20 @@ std::shared_ptr<DistantObject> Connection::rootProxyForConnectionWithRegisteredN
 {
     if (!host.empty() || injectedFailure("Connection::rootProxyForConnectionWithRegisteredNameHost"))
         return nullptr;
-    auto server = PortNameServer::systemDefaultPortNameServer().connectionForName(name);
-    if (!server || !server->rootObject_)
-        return nullptr;
     auto port = Port::port();
     if (!port)
         return nullptr;
     auto client = std::shared_ptr<Connection>(new Connection(port, port));
-    client->server_ = server;
+    if (!ConnectionTransport::shared().attachClient(name, client)) {
+        client->valid_ = false;
+        return nullptr;
+    }
     std::weak_ptr<Connection> weak = client;
     client->deathSource_ = RunLoopSource::create([weak] {
         if (auto self = weak.lock())
             self->invalidate();
     });
     RunLoop::current().addSource(client->deathSource_, kCommonRunLoopModes);
-    server->clients_.push_back(client);
     return std::make_shared<DistantObject>(client);
 }
 
@@ -68,10 +67,10 @@ bool Connection::registerName(const std::string& name)
 {
     if (!valid_ || name.empty() || injectedFailure("Connection::registerName"))
         return false;
-    if (!PortNameServer::systemDefaultPortNameServer().registerName(name, shared_from_this()))
+    if (!ConnectionTransport::shared().registerName(name, shared_from_this()))
         return false;
     if (!registeredName_.empty() && registeredName_ != name)
-        PortNameServer::systemDefaultPortNameServer().removeName(registeredName_, this);
+        ConnectionTransport::shared().removeName(registeredName_, this);
     registeredName_ = name;
     return true;
 }
@@ -90,7 +89,9 @@ void Connection::tearDown()
 {
     valid_ = false;
     if (!registeredName_.empty())
-        PortNameServer::systemDefaultPortNameServer().removeName(registeredName_, this);
+        ConnectionTransport::shared().removeName(registeredName_, this);
+    if (deathSource_)
+        ConnectionTransport::shared().detachClient(this);
     auto clients = std::move(clients_);
     clients_.clear();
     for (auto& weak : clients) {
@@ -123,13 +124,8 @@ std::optional<Value> Connection::sendInvocation(const std::string& selector, con
 {
     if (!valid_)
         return std::nullopt;
-    auto server = server_.lock();
-    if (!server || !server->valid_) {
-        peerDied();
-        return std::nullopt;
-    }
     Value invocation = Value::dictionary({{"selector", selector}, {"arguments", arguments}});
-    return server->receiveInvocation(invocation);
+    return ConnectionTransport::shared().sendInvocation(*this, invocation);
 }
 
 std::optional<Value> Connection::receiveInvocation(const Value& invocation)

@@ -7,6 +7,9 @@
 // marshalled Value, the serving end runs it on its root object, and the
 // result travels back as a Value; no pointer ever crosses.
 //
+// Names and calls travel through the program's ConnectionTransport: in
+// process, or over the message bus between real processes.
+//
 // When the serving end goes away (invalidated or destroyed), each client
 // connection learns of it through a run-loop source of the thread that
 // made it (in the common modes, so modal loops hear it too): when that
@@ -66,6 +69,8 @@ public:
     std::size_t clientCount() const;
 
 private:
+    friend class InProcessConnectionTransport;
+    friend class BusConnectionTransport;
     Connection(std::shared_ptr<Port> receivePort, std::shared_ptr<Port> sendPort);
     // The one crossing between the ends: {"selector", "arguments"} in, the
     // result out.

@@ -2,7 +2,9 @@
 
 #include "Log/Log.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +15,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -172,14 +175,144 @@ bool looksLikePropertyList(std::string_view data)
     return data.find("<plist") != std::string_view::npos;
 }
 
+
+// libplist's readers recurse once per level of nesting, so data nested
+// deeper than we would ever convert is refused before it is parsed: a
+// stored file or a message of a million nested arrays would otherwise
+// overflow the stack.
+bool xmlNestingWithin(std::string_view data, int limit)
+{
+    int depth = 0;
+    for (std::size_t at = data.find('<'); at != std::string_view::npos; at = data.find('<', at + 1)) {
+        std::string_view rest = data.substr(at + 1);
+        bool closing = !rest.empty() && rest.front() == '/';
+        if (closing)
+            rest.remove_prefix(1);
+        std::size_t nameLength = 0;
+        if (rest.starts_with("array"))
+            nameLength = 5;
+        else if (rest.starts_with("dict"))
+            nameLength = 4;
+        else
+            continue;
+        std::size_t end = rest.find('>');
+        if (end == std::string_view::npos || end < nameLength)
+            return false;
+        if (closing) {
+            --depth;
+        } else if (rest[end - 1] != '/' && ++depth > limit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint64_t bigEndian(std::string_view bytes)
+{
+    std::uint64_t v = 0;
+    for (char c : bytes)
+        v = (v << 8) | static_cast<unsigned char>(c);
+    return v;
+}
+
+// The binary format's objects refer to each other by index; the depth is
+// the longest chain of containers from the top object, found without
+// recursion. Anything malformed is left for libplist to judge.
+bool binaryNestingWithin(std::string_view data, int limit)
+{
+    if (data.size() < 8 + 32)
+        return true;
+    std::string_view trailer = data.substr(data.size() - 32);
+    std::size_t offsetSize = static_cast<unsigned char>(trailer[6]);
+    std::size_t refSize = static_cast<unsigned char>(trailer[7]);
+    std::uint64_t count = bigEndian(trailer.substr(8, 8));
+    std::uint64_t top = bigEndian(trailer.substr(16, 8));
+    std::uint64_t table = bigEndian(trailer.substr(24, 8));
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 || top >= count
+        || count > data.size() || table > data.size() || (data.size() - table) / offsetSize < count)
+        return true;
+    auto offsetOf = [&](std::uint64_t index) { return bigEndian(data.substr(table + index * offsetSize, offsetSize)); };
+    // The references an object holds (a dictionary's keys and values alike).
+    auto referencesOf = [&](std::uint64_t index, std::vector<std::uint64_t>& out) {
+        out.clear();
+        std::uint64_t at = offsetOf(index);
+        if (at >= data.size())
+            return;
+        unsigned char marker = static_cast<unsigned char>(data[at]);
+        unsigned kind = marker >> 4;
+        if (kind != 0xA && kind != 0xC && kind != 0xD)
+            return;
+        std::uint64_t n = marker & 0xF;
+        std::uint64_t start = at + 1;
+        if (n == 0xF) {
+            if (start >= data.size() || (static_cast<unsigned char>(data[start]) >> 4) != 0x1)
+                return;
+            std::size_t width = std::size_t(1) << (static_cast<unsigned char>(data[start]) & 0x3);
+            if (start + 1 + width > data.size())
+                return;
+            n = bigEndian(data.substr(start + 1, width));
+            start += 1 + width;
+        }
+        if (kind == 0xD)
+            n *= 2;
+        if (n > data.size() || start + n * refSize > data.size())
+            return;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            std::uint64_t ref = bigEndian(data.substr(start + i * refSize, refSize));
+            if (ref < count)
+                out.push_back(ref);
+        }
+    };
+    // 0 unvisited, 1 on the current path, 2 done; depth[i] is valid when done.
+    std::vector<unsigned char> state(count, 0);
+    std::vector<int> depth(count, 0);
+    struct Frame {
+        std::uint64_t index;
+        std::vector<std::uint64_t> children;
+        std::size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({top, {}});
+    referencesOf(top, stack.back().children);
+    state[top] = 1;
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next < frame.children.size()) {
+            std::uint64_t child = frame.children[frame.next++];
+            if (state[child] == 1)
+                return false; // a cycle: no property list
+            if (state[child] == 0) {
+                if (static_cast<int>(stack.size()) > limit)
+                    return false;
+                state[child] = 1;
+                stack.push_back({child, {}});
+                referencesOf(child, stack.back().children);
+            }
+            continue;
+        }
+        int deepest = 0;
+        for (auto child : frame.children)
+            deepest = std::max(deepest, depth[child]);
+        depth[frame.index] = deepest + 1;
+        state[frame.index] = 2;
+        if (depth[frame.index] > limit)
+            return false;
+        stack.pop_back();
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<Value> propertyListFromData(std::string_view data)
 {
     if (data.empty() || data.size() > UINT32_MAX || !looksLikePropertyList(data))
         return std::nullopt;
+    const bool binary = plist_is_binary(data.data(), static_cast<uint32_t>(data.size()));
+    if (!(binary ? binaryNestingWithin(data, kMaximumDepth) : xmlNestingWithin(data, kMaximumDepth)))
+        return std::nullopt;
     plist_t root = nullptr;
-    if (plist_is_binary(data.data(), static_cast<uint32_t>(data.size())))
+    if (binary)
         plist_from_bin(data.data(), static_cast<uint32_t>(data.size()), &root);
     else
         plist_from_xml(data.data(), static_cast<uint32_t>(data.size()), &root);

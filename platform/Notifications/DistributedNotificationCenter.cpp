@@ -1,5 +1,8 @@
 #include "Notifications/DistributedNotificationCenter.h"
 
+#include "Bus/MessageBus.h"
+#include "Notifications/BusNotificationCarrier.h"
+
 #include <algorithm>
 
 namespace {
@@ -22,7 +25,15 @@ std::unique_ptr<DistributedNotificationCenter>& defaultCentreSlot()
 
 DistributedNotificationHub& DistributedNotificationHub::shared()
 {
-    static DistributedNotificationHub hub;
+    // Never destroyed: centres that go while the program exits (the default
+    // centre among them) still detach from it.
+    static DistributedNotificationHub& hub = *new DistributedNotificationHub;
+    // Between real processes the bus carries the posts: decided once.
+    static const bool carried = [] {
+        MessageBus* bus = MessageBus::isConfigured() ? MessageBus::shared() : nullptr;
+        return bus && BusNotificationCarrier::attach(hub, *bus);
+    }();
+    (void)carried;
     return hub;
 }
 

@@ -2,10 +2,21 @@
 
 #include "machine/Machine.h"
 
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
 namespace posix {
+
+namespace {
+
+bool stayInForeground()
+{
+    const char* value = std::getenv(kNoDetachVariable);
+    return value && std::string(value) == "1";
+}
+
+} // namespace
 
 uid_t getuid()
 {
@@ -38,7 +49,7 @@ int daemon(int nochdir, int noclose)
     auto& m = machine::Machine::shared();
     if (m.failures().take("daemon") != 0)
         return -1;
-    if (m.isHostProcess() && ::daemon(nochdir, noclose) != 0)
+    if (m.isHostProcess() && !stayInForeground() && ::daemon(nochdir, noclose) != 0)
         return -1;
     m.setProgramDetached(true);
     return 0;

@@ -22,7 +22,11 @@ int seteuid(uid_t uid);
 // the host refusing). Inside a test the program only counts as detached; a
 // real program (see adoptHostProcessIdentity) really detaches: nochdir 0
 // changes to the root folder, noclose 0 sends standard input, output and
-// error to the null device.
+// error to the null device. A real program with ARVEL_NO_DETACH=1 in its
+// environment stays in the foreground with its standard files (for the
+// tests that run the real programs and wait for them); it still counts as
+// detached.
+inline constexpr const char* kNoDetachVariable = "ARVEL_NO_DETACH";
 int daemon(int nochdir, int noclose);
 
 // A program started on the host calls this first: the machine's notion of

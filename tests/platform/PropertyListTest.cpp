@@ -111,3 +111,61 @@ TEST_F(APropertyListFile, RefusesDeeplyNestedData)
     xml += "</plist>";
     EXPECT_FALSE(propertyListFromData(xml).has_value());
 }
+
+namespace {
+
+// n one-element arrays, each holding the next; the last is empty.
+std::string binaryNestedArrays(unsigned n)
+{
+    std::string data = "bplist00";
+    std::vector<unsigned> offsets;
+    for (unsigned i = 0; i < n; ++i) {
+        offsets.push_back(static_cast<unsigned>(data.size()));
+        if (i + 1 == n) {
+            data += char(0xA0);
+            break;
+        }
+        data += char(0xA1);
+        for (int shift : {16, 8, 0})
+            data += char(((i + 1) >> shift) & 0xFF);
+    }
+    unsigned table = static_cast<unsigned>(data.size());
+    for (unsigned offset : offsets) {
+        for (int shift : {16, 8, 0})
+            data += char((offset >> shift) & 0xFF);
+    }
+    std::string trailer(6, '\0');
+    trailer += char(3);
+    trailer += char(3);
+    for (std::uint64_t field : {std::uint64_t(n), std::uint64_t(0), std::uint64_t(table)}) {
+        for (int shift = 56; shift >= 0; shift -= 8)
+            trailer += char((field >> shift) & 0xFF);
+    }
+    return data + trailer;
+}
+
+} // namespace
+
+TEST_F(APropertyListFile, RefusesNestingDeeperThanItConvertsBeforeParsing)
+{
+    // Deep enough to overflow the stack of a recursive reader.
+    std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 200000; ++i)
+        xml += "<array>";
+    for (int i = 0; i < 200000; ++i)
+        xml += "</array>";
+    xml += "</plist>";
+    EXPECT_FALSE(propertyListFromData(xml).has_value());
+    EXPECT_FALSE(propertyListFromData(binaryNestedArrays(200000)).has_value());
+
+    Value nested = Value::Array {};
+    for (int i = 0; i < 100; ++i)
+        nested = Value::Array {nested};
+    EXPECT_EQ(propertyListFromData(binaryNestedArrays(101)), nested);
+    std::optional<std::string> written = binaryPropertyListData(nested);
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(propertyListFromData(*written), nested);
+    // Self-closing containers add no depth.
+    EXPECT_EQ(propertyListFromData("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><array/></dict></plist>"),
+        Value::dictionary({{"a", Value::Array {}}}));
+}

@@ -1,0 +1,170 @@
+#include "Bus/MessageBus.h"
+
+#include "Log/Log.h"
+#include "RunLoop/RunLoop.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <poll.h>
+
+const char* const kBusAddressVariable = "ARVEL_BUS_ADDRESS";
+
+namespace {
+
+const char* configuredAddress()
+{
+    const char* address = std::getenv(kBusAddressVariable);
+    return address && *address ? address : nullptr;
+}
+
+} // namespace
+
+bool MessageBus::isConfigured()
+{
+    static const bool configured = configuredAddress() != nullptr;
+    return configured;
+}
+
+MessageBus* MessageBus::shared()
+{
+    // Kept for the life of the program; a failed attempt is tried again at
+    // the next call, as shared instances are.
+    static MessageBus* bus = nullptr;
+    if (bus || !isConfigured())
+        return bus;
+    try {
+        auto connection = sdbus::createSessionBusConnectionWithAddress(configuredAddress());
+        bus = new MessageBus(std::move(connection));
+    } catch (const sdbus::Error& error) {
+        logError("MessageBus error: Unable to connect to the bus at \"%s\": %s\n", configuredAddress(), error.getMessage());
+    }
+    return bus;
+}
+
+MessageBus::MessageBus(std::unique_ptr<sdbus::IConnection> connection) : connection_(std::move(connection))
+{
+    uniqueName_ = connection_->getUniqueName();
+    rearm();
+}
+
+MessageBus::~MessageBus()
+{
+    if (fdSource_)
+        RunLoop::current().removeFileDescriptorSource(fdSource_);
+    if (timeoutTimer_)
+        timeoutTimer_->invalidate();
+}
+
+void MessageBus::service()
+{
+    // A handler that sends (and so services) must not re-enter the loop below.
+    if (servicing_ || lost_)
+        return;
+    servicing_ = true;
+    try {
+        while (connection_->processPendingRequest()) {
+        }
+    } catch (const sdbus::Error& error) {
+        lost(error.getMessage());
+    } catch (const std::exception& error) {
+        lost(error.what());
+    }
+    servicing_ = false;
+    if (!lost_)
+        rearm();
+}
+
+void MessageBus::lost(const std::string& reason)
+{
+    // A bus that went away leaves its descriptor readable for ever: stop
+    // watching it rather than spin, and say so once.
+    logError("MessageBus error: Lost the bus: %s\n", reason);
+    lost_ = true;
+    if (fdSource_)
+        RunLoop::current().removeFileDescriptorSource(fdSource_);
+    fdSource_.reset();
+    if (timeoutTimer_)
+        timeoutTimer_->invalidate();
+    timeoutTimer_.reset();
+}
+
+void MessageBus::rearm()
+{
+    sdbus::IConnection::PollData poll;
+    try {
+        poll = connection_->getEventLoopPollData();
+    } catch (const sdbus::Error& error) {
+        logError("MessageBus error: %s\n", error.getMessage());
+        return;
+    }
+    int events = FileDescriptorSource::Readable | ((poll.events & POLLOUT) ? FileDescriptorSource::Writable : 0);
+    if (!fdSource_ || fdSource_->fileDescriptor() != poll.fd || events != fdEvents_) {
+        if (fdSource_)
+            RunLoop::current().removeFileDescriptorSource(fdSource_);
+        fdEvents_ = events;
+        fdSource_ = FileDescriptorSource::create(poll.fd, events, [this](int, int) { service(); });
+        RunLoop::current().addFileDescriptorSource(fdSource_, kCommonRunLoopModes);
+    }
+    if (timeoutTimer_)
+        timeoutTimer_->invalidate();
+    timeoutTimer_.reset();
+    if (auto relative = poll.getRelativeTimeout()) {
+        double seconds = static_cast<double>(relative->count()) / 1e6;
+        timeoutTimer_ = Timer::create(seconds, false, [this](Timer&) { service(); });
+        RunLoop::current().addTimer(timeoutTimer_, kCommonRunLoopModes);
+    }
+}
+
+namespace {
+
+bool isBusNameElementCharacter(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+}
+
+bool isValidBusName(const std::string& name)
+{
+    if (name.empty() || name.size() > 255 || name.front() == '.' || name.back() == '.')
+        return false;
+    bool sawDot = false;
+    bool elementStart = true;
+    for (char c : name) {
+        if (c == '.') {
+            if (elementStart)
+                return false;
+            sawDot = true;
+            elementStart = true;
+            continue;
+        }
+        if (!isBusNameElementCharacter(c) || (elementStart && std::isdigit(static_cast<unsigned char>(c))))
+            return false;
+        elementStart = false;
+    }
+    return sawDot;
+}
+
+} // namespace
+
+std::string busNameForRegisteredName(const std::string& name)
+{
+    if (isValidBusName(name))
+        return name;
+    std::string escaped = "org.arvel.Name.N";
+    for (char c : name) {
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            escaped += c;
+        else
+            escaped += "_" + std::to_string(static_cast<unsigned char>(c)) + "_";
+    }
+    return escaped.substr(0, 255);
+}
+
+std::string objectPathForBusName(const std::string& busName)
+{
+    std::string path = "/";
+    for (char c : busName)
+        path += (c == '.') ? '/' : (c == '-' ? '_' : c);
+    return path;
+}

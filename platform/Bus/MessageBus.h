@@ -1,0 +1,62 @@
+// MessageBus: this program's one connection to the message bus that carries
+// published objects and distributed notifications between real processes.
+//
+// The bus is the one the environment names (ARVEL_BUS_ADDRESS, a D-Bus
+// address); a program without it keeps everything in process. The
+// connection is made on first use and never on a thread of its own: its
+// file descriptor is a source of the run loop of the thread that first
+// asks, in the common modes, and the bus's own time-out is honoured with a
+// timer, so messages that arrived while a synchronous call waited are served
+// at the next pass. A connection that cannot be made is one logged line and
+// no bus; the program then answers as if nothing served any name. A bus
+// that goes away later is one logged line, and the descriptor is no longer
+// watched.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace sdbus {
+class IConnection;
+}
+class FileDescriptorSource;
+class Timer;
+
+extern const char* const kBusAddressVariable; // "ARVEL_BUS_ADDRESS"
+
+class MessageBus {
+public:
+    // Whether the environment names a bus; decided once per program.
+    static bool isConfigured();
+    // The connection, or null when no bus is configured or it is unreachable.
+    static MessageBus* shared();
+
+    ~MessageBus();
+    MessageBus(const MessageBus&) = delete;
+    MessageBus& operator=(const MessageBus&) = delete;
+
+    sdbus::IConnection& connection() { return *connection_; }
+    const std::string& uniqueName() const { return uniqueName_; }
+    // Serves what the bus holds and re-arms the run-loop sources; called
+    // after every message this program sends or waits for.
+    void service();
+
+private:
+    explicit MessageBus(std::unique_ptr<sdbus::IConnection> connection);
+    void rearm();
+    void lost(const std::string& reason);
+
+    std::unique_ptr<sdbus::IConnection> connection_;
+    std::string uniqueName_;
+    std::shared_ptr<FileDescriptorSource> fdSource_;
+    int fdEvents_ = 0;
+    std::shared_ptr<Timer> timeoutTimer_;
+    bool servicing_ = false;
+    bool lost_ = false;
+};
+
+// Names on the bus for the system's names: a registered name that is already
+// a valid bus name is used as it stands, anything else is escaped under
+// "org.arvel.Name.". Object paths come from bus names, dots become slashes.
+std::string busNameForRegisteredName(const std::string& name);
+std::string objectPathForBusName(const std::string& busName);

@@ -1,0 +1,259 @@
+#include "DistributedObjects/BusConnectionTransport.h"
+
+#include "Bus/MessageBus.h"
+#include "DistributedObjects/Connection.h"
+#include "Foundation/PropertyList.h"
+#include "Log/Log.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cstdint>
+#include <vector>
+
+const char* const kDistributedObjectsInterface = "org.arvel.DistributedObjects";
+
+namespace {
+
+const char* const kRefusedError = "org.arvel.DistributedObjects.Error.Refused";
+const char* const kBadInvocationError = "org.arvel.DistributedObjects.Error.BadInvocation";
+
+std::vector<std::uint8_t> bytesOf(const std::string& data)
+{
+    return std::vector<std::uint8_t>(data.begin(), data.end());
+}
+
+std::string_view viewOf(const std::vector<std::uint8_t>& bytes)
+{
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+} // namespace
+
+struct BusConnectionTransport::Served {
+    std::weak_ptr<Connection> connection;
+    std::unique_ptr<sdbus::IObject> object;
+};
+
+struct BusConnectionTransport::Client {
+    std::string busName;
+    std::string owner;
+    std::weak_ptr<Connection> connection;
+    std::unique_ptr<sdbus::IProxy> proxy;
+};
+
+BusConnectionTransport::BusConnectionTransport() = default;
+BusConnectionTransport::~BusConnectionTransport() = default;
+
+bool BusConnectionTransport::registerName(const std::string& name, const std::shared_ptr<Connection>& server)
+{
+    MessageBus* bus = MessageBus::shared();
+    if (!bus || !server)
+        return false;
+    const std::string busName = busNameForRegisteredName(name);
+    if (auto it = served_.find(busName); it != served_.end()) {
+        auto holder = it->second->connection.lock();
+        if (holder && holder->isValid())
+            return holder == server;
+        served_.erase(it);
+    }
+    try {
+        bus->connection().requestName(busName);
+    } catch (const sdbus::Error&) {
+        // Held by another program: the caller reports the refusal.
+        bus->service();
+        return false;
+    }
+
+    auto served = std::make_unique<Served>();
+    served->connection = server;
+    try {
+        served->object = sdbus::createObject(bus->connection(), objectPathForBusName(busName));
+        std::weak_ptr<Connection> weak = server;
+        served->object->registerMethod(kDistributedObjectsInterface, "Invoke", "say", "ay", [weak](sdbus::MethodCall call) {
+            auto connection = weak.lock();
+            std::string selector;
+            std::vector<std::uint8_t> arguments;
+            try {
+                call >> selector >> arguments;
+            } catch (const sdbus::Error&) {
+                call.createErrorReply(sdbus::Error(kBadInvocationError, "Invoke takes a selector and property-list data")).send();
+                return;
+            }
+            if (arguments.size() > kMaxInvocationBytes) {
+                logError("Connection error: Refused %u bytes of arguments for \"%@\".\n", static_cast<unsigned>(arguments.size()), selector);
+                call.createErrorReply(sdbus::Error(kBadInvocationError, "The arguments are too large")).send();
+                return;
+            }
+            std::optional<Value> decoded = propertyListFromData(viewOf(arguments));
+            if (!decoded || !decoded->isArray()) {
+                logError("Connection error: Arguments for \"%@\" are not a property-list array.\n", selector);
+                call.createErrorReply(sdbus::Error(kBadInvocationError, "The arguments are not a property-list array")).send();
+                return;
+            }
+            std::optional<Value> result;
+            if (connection && connection->isValid())
+                result = connection->receiveInvocation(Value::dictionary({{"selector", selector}, {"arguments", *decoded}}));
+            if (!result) {
+                call.createErrorReply(sdbus::Error(kRefusedError, "The call was refused")).send();
+                return;
+            }
+            Value wrapped = result->isNil() ? Value::dictionary({}) : Value::dictionary({{"result", *result}});
+            std::optional<std::string> data = binaryPropertyListData(wrapped);
+            if (!data) {
+                call.createErrorReply(sdbus::Error(kRefusedError, "The result cannot travel")).send();
+                return;
+            }
+            auto reply = call.createReply();
+            reply << bytesOf(*data);
+            reply.send();
+        });
+        served->object->finishRegistration();
+    } catch (const sdbus::Error& error) {
+        logError("Connection error: Unable to publish \"%@\" on the bus: %s\n", name, error.getMessage());
+        try {
+            bus->connection().releaseName(busName);
+        } catch (const sdbus::Error&) {
+        }
+        return false;
+    }
+    served_[busName] = std::move(served);
+    bus->service();
+    return true;
+}
+
+void BusConnectionTransport::removeName(const std::string& name, const Connection* server)
+{
+    const std::string busName = busNameForRegisteredName(name);
+    auto it = served_.find(busName);
+    if (it == served_.end())
+        return;
+    auto holder = it->second->connection.lock();
+    if (holder && holder.get() != server)
+        return;
+    served_.erase(it);
+    if (MessageBus* bus = MessageBus::shared()) {
+        try {
+            bus->connection().releaseName(busName);
+        } catch (const sdbus::Error&) {
+        }
+        bus->service();
+    }
+}
+
+bool BusConnectionTransport::attachClient(const std::string& name, const std::shared_ptr<Connection>& client)
+{
+    const std::string busName = busNameForRegisteredName(name);
+    // A name this program serves itself is called in process: a bus call to
+    // ourselves would wait for an answer that only we could give.
+    if (auto it = served_.find(busName); it != served_.end()) {
+        auto server = it->second->connection.lock();
+        if (!server || !server->isValid() || !server->rootObject_)
+            return false;
+        client->server_ = server;
+        server->clients_.push_back(client);
+        return true;
+    }
+
+    MessageBus* bus = MessageBus::shared();
+    if (!bus)
+        return false;
+    auto& connection = bus->connection();
+    try {
+        // Watch before asking, so that an owner leaving in between is heard.
+        if (!ownerWatches_.count(busName)) {
+            std::string rule = "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                               "member='NameOwnerChanged',arg0='" + busName + "'";
+            auto slot = connection.addMatch(rule, [this](sdbus::Message& message) {
+                std::string changed, oldOwner, newOwner;
+                try {
+                    message >> changed >> oldOwner >> newOwner;
+                } catch (const sdbus::Error&) {
+                    return;
+                }
+                ownerChanged(changed, oldOwner, newOwner);
+            });
+            ownerWatches_[busName] = std::shared_ptr<void>(std::move(slot));
+        }
+        auto daemon = sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+        std::string owner;
+        daemon->callMethod("GetNameOwner").onInterface("org.freedesktop.DBus").withArguments(busName).storeResultsTo(owner);
+        auto record = std::make_unique<Client>();
+        record->busName = busName;
+        record->owner = owner;
+        record->connection = client;
+        record->proxy = sdbus::createProxy(connection, owner, objectPathForBusName(busName));
+        clients_[client.get()] = std::move(record);
+    } catch (const sdbus::Error&) {
+        // Nothing owns the name.
+        bus->service();
+        return false;
+    }
+    bus->service();
+    return true;
+}
+
+void BusConnectionTransport::detachClient(const Connection* client)
+{
+    clients_.erase(client);
+}
+
+void BusConnectionTransport::ownerChanged(const std::string& busName, const std::string& oldOwner, const std::string& newOwner)
+{
+    if (oldOwner.empty() || oldOwner == newOwner)
+        return;
+    std::vector<std::shared_ptr<Connection>> dying;
+    for (auto& [key, record] : clients_) {
+        if (record->busName == busName && record->owner == oldOwner) {
+            if (auto connection = record->connection.lock())
+                dying.push_back(connection);
+        }
+    }
+    for (auto& connection : dying)
+        connection->peerDied();
+}
+
+std::optional<Value> BusConnectionTransport::sendInvocation(Connection& client, const Value& invocation)
+{
+    if (auto server = client.server_.lock()) {
+        if (!server->valid_) {
+            client.peerDied();
+            return std::nullopt;
+        }
+        return server->receiveInvocation(invocation);
+    }
+    if (client.peerGone_)
+        return std::nullopt;
+    auto it = clients_.find(&client);
+    MessageBus* bus = MessageBus::shared();
+    if (it == clients_.end() || !bus) {
+        client.peerDied();
+        return std::nullopt;
+    }
+    const std::string* selector = invocation["selector"].string();
+    std::optional<std::string> arguments = binaryPropertyListData(invocation["arguments"]);
+    if (!selector || !arguments) {
+        logError("Connection error: An invocation that cannot travel was not sent.\n");
+        return std::nullopt;
+    }
+
+    std::optional<Value> answer;
+    try {
+        auto call = it->second->proxy->createMethodCall(kDistributedObjectsInterface, "Invoke");
+        call << *selector << bytesOf(*arguments);
+        auto reply = it->second->proxy->callMethod(call, static_cast<std::uint64_t>(kInvocationTimeoutSeconds * 1e6));
+        std::vector<std::uint8_t> data;
+        reply >> data;
+        std::optional<Value> wrapped = propertyListFromData(viewOf(data));
+        if (wrapped && wrapped->isDictionary())
+            answer = (*wrapped)["result"];
+        else
+            logError("Connection error: The answer to \"%@\" is not a property list.\n", *selector);
+    } catch (const sdbus::Error& error) {
+        // A refusal was logged where it happened; a gone or hung server is
+        // worth a line here.
+        if (error.getName() != kRefusedError)
+            logError("Connection error: No answer to \"%@\" from \"%@\": %s\n", *selector, it->second->busName, error.getMessage());
+    }
+    bus->service();
+    return answer;
+}

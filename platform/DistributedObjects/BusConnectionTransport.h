@@ -1,0 +1,56 @@
+// BusConnectionTransport: connections between real processes over the
+// message bus (Bus/MessageBus.h).
+//
+// A registered name is a bus name requested without queueing, so a second
+// program asking for a name that a live one holds is refused at once. The
+// serving end publishes one object under the name with one method,
+// Invoke(s selector, ay arguments) -> ay result: arguments and result are
+// binary property lists (the result wrapped as {"result": value}, so that
+// nil travels too), and anything that is not such a call gets an error
+// reply and reaches no object.
+//
+// A client is bound to the name's owner at the moment it attached (its
+// unique bus name): when that owner leaves the bus, or the name passes to
+// another program, the client connection's death source is signalled and
+// the death notice follows from the run loop. Calls are synchronous with a
+// time-out, so a hung or dead server answers nothing instead of holding the
+// caller.
+#pragma once
+
+#include "DistributedObjects/ConnectionTransport.h"
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace sdbus {
+class IObject;
+class IProxy;
+} // namespace sdbus
+
+extern const char* const kDistributedObjectsInterface; // "org.arvel.DistributedObjects"
+inline constexpr double kInvocationTimeoutSeconds = 5.0;
+// Larger argument data is refused before it is parsed.
+inline constexpr std::size_t kMaxInvocationBytes = 4 * 1024 * 1024;
+
+class BusConnectionTransport final : public ConnectionTransport {
+public:
+    BusConnectionTransport();
+    ~BusConnectionTransport() override;
+
+    bool registerName(const std::string& name, const std::shared_ptr<Connection>& server) override;
+    void removeName(const std::string& name, const Connection* server) override;
+    bool attachClient(const std::string& name, const std::shared_ptr<Connection>& client) override;
+    void detachClient(const Connection* client) override;
+    std::optional<Value> sendInvocation(Connection& client, const Value& invocation) override;
+
+private:
+    struct Served;
+    struct Client;
+    void ownerChanged(const std::string& busName, const std::string& oldOwner, const std::string& newOwner);
+
+    std::map<std::string, std::unique_ptr<Served>> served_; // by bus name
+    std::map<const Connection*, std::unique_ptr<Client>> clients_;
+    std::map<std::string, std::shared_ptr<void>> ownerWatches_; // by bus name
+};

@@ -1,0 +1,83 @@
+#include "Notifications/BusNotificationCarrier.h"
+
+#include "Bus/MessageBus.h"
+#include "Foundation/PropertyList.h"
+#include "Log/Log.h"
+#include "Notifications/DistributedNotificationCenter.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cstdint>
+#include <vector>
+
+const char* const kDistributedNotificationsInterface = "org.arvel.DistributedNotifications";
+
+namespace {
+
+const char* const kPostSignal = "Post";
+const char* const kCarrierPath = "/org/arvel/DistributedNotifications";
+// Notifications are small; a larger payload is not one of ours.
+constexpr std::size_t kMaxPayloadBytes = 1024 * 1024;
+
+} // namespace
+
+bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus& bus)
+{
+    try {
+        std::shared_ptr<sdbus::IObject> object = sdbus::createObject(bus.connection(), kCarrierPath);
+        std::string rule = std::string("type='signal',interface='") + kDistributedNotificationsInterface + "',member='" + kPostSignal + "'";
+        MessageBus* busPointer = &bus;
+        DistributedNotificationHub* hubPointer = &hub;
+        bus.connection().addMatch(rule, [busPointer, hubPointer](sdbus::Message& message) {
+            if (message.getSender() == busPointer->uniqueName())
+                return;
+            std::string name;
+            std::vector<std::uint8_t> payload;
+            std::uint32_t session = 0;
+            bool all = false;
+            try {
+                message >> name >> payload >> session >> all;
+            } catch (const sdbus::Error&) {
+                logError("DistributedNotificationCenter error: Dropped a post of the wrong shape from \"%s\".\n", message.getSender());
+                return;
+            }
+            std::optional<Value> decoded;
+            if (payload.size() <= kMaxPayloadBytes)
+                decoded = propertyListFromData(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
+            if (!decoded || !decoded->isDictionary()) {
+                logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload is not a dictionary.\n", name, message.getSender());
+                return;
+            }
+            Value object = (*decoded)["object"];
+            Value userInfo = (*decoded)["userInfo"];
+            Notification notification {name, object.isString() ? object : Value(), nullptr, userInfo.isDictionary() ? userInfo : Value()};
+            hubPointer->deliverLocally(session, notification, all);
+        }, sdbus::floating_slot);
+
+        hub.setForwarder([object, busPointer](std::uint32_t fromSession, const Notification& notification, bool all) {
+            Value::Dictionary payload;
+            if (notification.object.isString())
+                payload["object"] = notification.object;
+            if (notification.userInfo.isDictionary())
+                payload["userInfo"] = notification.userInfo;
+            std::optional<std::string> data = binaryPropertyListData(Value(payload));
+            if (!data) {
+                logError("DistributedNotificationCenter error: \"%@\" cannot travel.\n", notification.name);
+                return;
+            }
+            try {
+                auto signal = object->createSignal(kDistributedNotificationsInterface, kPostSignal);
+                signal << notification.name << std::vector<std::uint8_t>(data->begin(), data->end()) << fromSession << all;
+                object->emitSignal(signal);
+            } catch (const sdbus::Error& error) {
+                logError("DistributedNotificationCenter error: Unable to post \"%@\": %s\n", notification.name, error.getMessage());
+            }
+            busPointer->service();
+        });
+    } catch (const sdbus::Error& error) {
+        logError("DistributedNotificationCenter error: Unable to reach the bus: %s\n", error.getMessage());
+        return false;
+    }
+    bus.service();
+    return true;
+}

@@ -1,0 +1,26 @@
+// BusNotificationCarrier: the distributed notification hub's way out of the
+// program when a message bus is configured.
+//
+// Every post leaves as one broadcast signal, Post(s name, ay payload,
+// u session, b deliverToAllSessions), the payload a binary property list
+// {"object": string, "userInfo": dictionary} (either absent when nil).
+// Each program's carrier hears every other program's posts and hands them
+// to its hub, which applies the sessions rule as for a local post: without
+// deliverToAllSessions only centres of the poster's session get it. A
+// program never hears its own posts back: its hub already delivered them.
+// A signal that does not fit is dropped with one logged line.
+#pragma once
+
+#include <memory>
+
+class DistributedNotificationHub;
+class MessageBus;
+
+extern const char* const kDistributedNotificationsInterface; // "org.arvel.DistributedNotifications"
+
+class BusNotificationCarrier {
+public:
+    // Connects the hub to the bus; false (and the hub stays in process)
+    // when the bus cannot be reached.
+    static bool attach(DistributedNotificationHub& hub, MessageBus& bus);
+};

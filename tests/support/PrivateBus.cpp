@@ -1,0 +1,138 @@
+#include "support/PrivateBus.h"
+
+#include "Bus/MessageBus.h"
+#include "RunLoop/Clock.h"
+#include "RunLoop/RunLoop.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+const char* const kConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=@FOLDER@</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+} // namespace
+
+PrivateBus& PrivateBus::shared()
+{
+    static PrivateBus bus;
+    return bus;
+}
+
+PrivateBus::PrivateBus()
+{
+    std::string configuration = kConfiguration;
+    configuration.replace(configuration.find("@FOLDER@"), 8, folder_.path());
+    folder_.write("bus.conf", configuration);
+
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        throw std::runtime_error("no pipe for the bus address");
+    busPid_ = fork();
+    if (busPid_ == 0) {
+        dup2(pipeFds[1], 3);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 2);
+        std::string config = "--config-file=" + folder_.file("bus.conf");
+        execlp("dbus-daemon", "dbus-daemon", config.c_str(), "--print-address=3", "--nofork", nullptr);
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    char buffer[512];
+    std::string line;
+    ssize_t got;
+    while (line.find('\n') == std::string::npos && (got = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        line.append(buffer, static_cast<std::size_t>(got));
+    close(pipeFds[0]);
+    address_ = line.substr(0, line.find('\n'));
+    if (address_.empty())
+        throw std::runtime_error("dbus-daemon gave no address");
+    setenv(kBusAddressVariable, address_.c_str(), 1);
+}
+
+PrivateBus::~PrivateBus()
+{
+    for (pid_t pid : children_) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (busPid_ > 0) {
+        ::kill(busPid_, SIGTERM);
+        waitpid(busPid_, nullptr, 0);
+    }
+}
+
+pid_t PrivateBus::start(const std::string& program, const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& entry : environment)
+            putenv(const_cast<char*>(entry.c_str()));
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        std::string log = folder_.file("output-" + std::to_string(getpid()));
+        int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        std::vector<char*> argv {const_cast<char*>(program.c_str())};
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    children_.push_back(pid);
+    return pid;
+}
+
+int PrivateBus::wait(pid_t pid)
+{
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid)
+        return -1;
+    std::erase(children_, pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void PrivateBus::kill(pid_t pid, int signal)
+{
+    ::kill(pid, signal);
+}
+
+std::string PrivateBus::output(pid_t pid) const
+{
+    return folder_.read("output-" + std::to_string(pid));
+}
+
+bool runLoopUntil(const std::function<bool()>& condition, double limitSeconds)
+{
+    double limit = currentDate() + limitSeconds;
+    while (!condition()) {
+        if (currentDate() >= limit)
+            return false;
+        RunLoop::current().runUntilDate(std::min(limit, currentDate() + 0.02));
+    }
+    return true;
+}

@@ -1,0 +1,52 @@
+// PrivateBus: a message bus of the tests' own, and the real programs they
+// run on it.
+//
+// The bus is a dbus-daemon started with a minimal session configuration in
+// a temporary folder; its address is put in this program's environment
+// (ARVEL_BUS_ADDRESS) before anything uses the bus, so the test program and
+// every program it starts meet on it. Everything started here is killed and
+// reaped when the bus goes.
+#pragma once
+
+#include "support/TemporaryFolder.h"
+
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class PrivateBus {
+public:
+    // The bus of this test program, started on first use: the program's bus
+    // connection is made once, so every test of a program shares one bus.
+    static PrivateBus& shared();
+
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    const std::string& address() const { return address_; }
+    const TemporaryFolder& folder() const { return folder_; }
+
+    // Starts a program on the bus with extra environment ("NAME=value"),
+    // its standard output and error going to a file of the folder.
+    pid_t start(const std::string& program, const std::vector<std::string>& arguments,
+        const std::vector<std::string>& environment = {});
+    // Waits for the program to end; its exit status, or -1 when it was
+    // killed by a signal.
+    int wait(pid_t pid);
+    void kill(pid_t pid, int signal);
+    // What the program wrote.
+    std::string output(pid_t pid) const;
+
+private:
+    TemporaryFolder folder_;
+    pid_t busPid_ = -1;
+    std::string address_;
+    std::vector<pid_t> children_;
+};
+
+// Runs the current run loop in short slices until the condition holds or
+// limitSeconds of real time have passed; whether it holds.
+bool runLoopUntil(const std::function<bool()>& condition, double limitSeconds = 5.0);
