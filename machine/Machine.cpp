@@ -33,6 +33,7 @@ void Machine::reset()
     hidSystem_.reset();
     hidSystem_.boot();
     power_.reset();
+    systemLog_.reset();
     realUid_ = 0;
     effectiveUid_ = 0;
     hostProcess_ = false;

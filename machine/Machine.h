@@ -13,6 +13,7 @@
 #include "Failures.h"
 #include "HIDSystem.h"
 #include "SystemPower.h"
+#include "SystemLog.h"
 #include "IORegistry.h"
 #include "TrackpadDriver.h"
 #include "Users.h"
@@ -43,6 +44,7 @@ public:
     Console& console() { return console_; }
     HIDSystem& hidSystem() { return hidSystem_; }
     SystemPower& power() { return power_; }
+    SystemLog& systemLog() { return systemLog_; }
 
     // The identity of the program running on the machine. In-process it is
     // simulated; where the program really runs as root, the Unix shims also
@@ -105,6 +107,7 @@ private:
     Console console_;
     HIDSystem hidSystem_;
     SystemPower power_;
+    SystemLog systemLog_;
     std::uint32_t realUid_ = 0;
     std::uint32_t effectiveUid_ = 0;
     bool hostProcess_ = false;
