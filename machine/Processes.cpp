@@ -92,6 +92,25 @@ bool Processes::bringToFront(int pid)
     return true;
 }
 
+bool Processes::setHostPid(int pid, int hostPid)
+{
+    auto it = processes_.find(pid);
+    if (it == processes_.end())
+        return false;
+    it->second.hostPid = hostPid;
+    return true;
+}
+
+const Process* Processes::processWithHostPid(int hostPid) const
+{
+    if (hostPid <= 0)
+        return nullptr;
+    for (const auto& [pid, process] : processes_)
+        if (process.hostPid == hostPid)
+            return &process;
+    return nullptr;
+}
+
 const Process* Processes::processWithPid(int pid) const
 {
     auto it = processes_.find(pid);

@@ -39,6 +39,7 @@ struct Process {
     std::string creator;           // four characters; empty: none
     std::string command;           // what the process listing shows
     std::uint32_t session = 0;     // the login session it runs in
+    int hostPid = 0;               // the real process behind it, where one runs (the service's programs)
 };
 
 // What a test launches. A serial left at {0, 0} is given the next free one.
@@ -82,6 +83,10 @@ public:
 
     const Process* processWithPid(int pid) const;
     const Process* processWithSerial(const ProcessSerial& serial) const;
+    // The real process behind a machine process: set when the service starts
+    // a program, and again when the program detaches into a new process.
+    bool setHostPid(int pid, int hostPid);
+    const Process* processWithHostPid(int hostPid) const;
     // Null when no application is in front.
     const Process* frontProcess() const;
     // The enumerated applications in launch order.
