@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <poll.h>
+#include <vector>
 
 const char* const kBusAddressVariable = "ARVEL_BUS_ADDRESS";
 
@@ -17,6 +18,12 @@ const char* configuredAddress()
 {
     const char* address = std::getenv(kBusAddressVariable);
     return address && *address ? address : nullptr;
+}
+
+std::vector<std::function<void()>>& lossObservers()
+{
+    static std::vector<std::function<void()>> observers;
+    return observers;
 }
 
 } // namespace
@@ -31,9 +38,12 @@ MessageBus* MessageBus::shared()
 {
     // Kept for the life of the program; a failed attempt is tried again at
     // the next call, as shared instances are.
+    // A lost bus stays lost: the program does not connect again.
     static MessageBus* bus = nullptr;
-    if (bus || !isConfigured())
-        return bus;
+    if (bus)
+        return bus->lost_ ? nullptr : bus;
+    if (!isConfigured())
+        return nullptr;
     try {
         auto connection = sdbus::createSessionBusConnectionWithAddress(configuredAddress());
         bus = new MessageBus(std::move(connection));
@@ -76,10 +86,17 @@ void MessageBus::service()
         rearm();
 }
 
+void MessageBus::addLossObserver(std::function<void()> observer)
+{
+    lossObservers().push_back(std::move(observer));
+}
+
 void MessageBus::lost(const std::string& reason)
 {
     // A bus that went away leaves its descriptor readable for ever: stop
     // watching it rather than spin, and say so once.
+    if (lost_)
+        return;
     logError("MessageBus error: Lost the bus: %s\n", reason);
     lost_ = true;
     if (fdSource_)
@@ -88,6 +105,9 @@ void MessageBus::lost(const std::string& reason)
     if (timeoutTimer_)
         timeoutTimer_->invalidate();
     timeoutTimer_.reset();
+    auto observers = lossObservers();
+    for (auto& observer : observers)
+        observer();
 }
 
 void MessageBus::rearm()
@@ -96,7 +116,8 @@ void MessageBus::rearm()
     try {
         poll = connection_->getEventLoopPollData();
     } catch (const sdbus::Error& error) {
-        logError("MessageBus error: %s\n", error.getMessage());
+        // Only a connection that is no longer open has nothing to poll.
+        lost(error.getMessage());
         return;
     }
     int events = FileDescriptorSource::Readable | ((poll.events & POLLOUT) ? FileDescriptorSource::Writable : 0);

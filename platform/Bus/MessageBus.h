@@ -8,11 +8,18 @@
 // asks, in the common modes, and the bus's own time-out is honoured with a
 // timer, so messages that arrived while a synchronous call waited are served
 // at the next pass. A connection that cannot be made is one logged line and
-// no bus; the program then answers as if nothing served any name. A bus
-// that goes away later is one logged line, and the descriptor is no longer
-// watched.
+// no bus; the program then answers as if nothing served any name.
+//
+// A bus that goes away later (the bus daemon ends, or the connection
+// breaks) is one logged line; the descriptor is no longer watched, shared()
+// answers null from then on, and everything that rode on the bus hears of
+// it through the loss observers, called once, from inside the pass that
+// found the loss (an observer only signals run-loop sources; the work
+// follows from the run loop). The program does not connect again: what it
+// published and what it attached to went with the bus.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,8 +35,11 @@ class MessageBus {
 public:
     // Whether the environment names a bus; decided once per program.
     static bool isConfigured();
-    // The connection, or null when no bus is configured or it is unreachable.
+    // The connection, or null when no bus is configured, it is unreachable
+    // or it was lost.
     static MessageBus* shared();
+    // Called once when the bus is lost, in the order added.
+    static void addLossObserver(std::function<void()> observer);
 
     ~MessageBus();
     MessageBus(const MessageBus&) = delete;
@@ -40,6 +50,7 @@ public:
     // Serves what the bus holds and re-arms the run-loop sources; called
     // after every message this program sends or waits for.
     void service();
+    bool isLost() const { return lost_; }
 
 private:
     explicit MessageBus(std::unique_ptr<sdbus::IConnection> connection);

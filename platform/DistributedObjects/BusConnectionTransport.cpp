@@ -4,6 +4,7 @@
 #include "DistributedObjects/Connection.h"
 #include "Foundation/PropertyList.h"
 #include "Log/Log.h"
+#include "RunLoop/RunLoop.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -41,7 +42,11 @@ struct BusConnectionTransport::Client {
     std::unique_ptr<sdbus::IProxy> proxy;
 };
 
-BusConnectionTransport::BusConnectionTransport() = default;
+BusConnectionTransport::BusConnectionTransport()
+{
+    // The transport lives as long as the program; so does the observer.
+    MessageBus::addLossObserver([this] { busLost(); });
+}
 BusConnectionTransport::~BusConnectionTransport() = default;
 
 bool BusConnectionTransport::registerName(const std::string& name, const std::shared_ptr<Connection>& server)
@@ -210,6 +215,36 @@ void BusConnectionTransport::ownerChanged(const std::string& busName, const std:
     }
     for (auto& connection : dying)
         connection->peerDied();
+}
+
+void BusConnectionTransport::busLost()
+{
+    // Heard inside whatever pass found the loss, a call among them: signal
+    // only, and let the run loop deliver the notices.
+    for (auto& [key, record] : clients_) {
+        if (auto connection = record->connection.lock())
+            connection->peerDied();
+    }
+    if (served_.empty())
+        return;
+    lossSource_ = RunLoopSource::create([this] { invalidateServedConnections(); });
+    RunLoop::current().addSource(lossSource_, kCommonRunLoopModes);
+    lossSource_->signal();
+}
+
+void BusConnectionTransport::invalidateServedConnections()
+{
+    if (lossSource_)
+        lossSource_->invalidate();
+    std::vector<std::shared_ptr<Connection>> serving;
+    for (auto& [busName, served] : served_) {
+        if (auto connection = served->connection.lock())
+            serving.push_back(connection);
+    }
+    // Invalidating removes each from served_.
+    for (auto& connection : serving)
+        connection->invalidate();
+    served_.clear();
 }
 
 std::optional<Value> BusConnectionTransport::sendInvocation(Connection& client, const Value& invocation)

@@ -15,6 +15,14 @@
 // the death notice follows from the run loop. Calls are synchronous with a
 // time-out, so a hung or dead server answers nothing instead of holding the
 // caller.
+//
+// Losing the bus itself is every connection's death at once: each client
+// attached over the bus and each connection serving a name on it is
+// invalidated from the run loop, with its death notice, exactly as when a
+// peer leaves; from then on names are neither registered nor found and
+// calls answer nothing at once. A connection that serves a name to clients
+// of this same program only is served in process and goes too, since its
+// name went with the bus.
 #pragma once
 
 #include "DistributedObjects/ConnectionTransport.h"
@@ -28,6 +36,7 @@ namespace sdbus {
 class IObject;
 class IProxy;
 } // namespace sdbus
+class RunLoopSource;
 
 extern const char* const kDistributedObjectsInterface; // "org.arvel.DistributedObjects"
 inline constexpr double kInvocationTimeoutSeconds = 5.0;
@@ -49,6 +58,10 @@ private:
     struct Served;
     struct Client;
     void ownerChanged(const std::string& busName, const std::string& oldOwner, const std::string& newOwner);
+    void busLost();
+    void invalidateServedConnections();
+
+    std::shared_ptr<RunLoopSource> lossSource_;
 
     std::map<std::string, std::unique_ptr<Served>> served_; // by bus name
     std::map<const Connection*, std::unique_ptr<Client>> clients_;

@@ -55,6 +55,10 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
         }, sdbus::floating_slot);
 
         hub.setForwarder([object, busPointer](std::uint32_t fromSession, const Notification& notification, bool all) {
+            // Once the bus is gone, posts stay in this program without a
+            // word each: the loss was said once.
+            if (busPointer->isLost())
+                return;
             Value::Dictionary payload;
             if (notification.object.isString())
                 payload["object"] = notification.object;
