@@ -4,8 +4,10 @@
 #include "RunLoop/RunLoop.h"
 
 #include <sdbus-c++/sdbus-c++.h>
+#include <systemd/sd-bus.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <poll.h>
 #include <vector>
@@ -188,4 +190,36 @@ std::string objectPathForBusName(const std::string& busName)
     for (char c : busName)
         path += (c == '.') ? '/' : (c == '-' ? '_' : c);
     return path;
+}
+
+namespace {
+
+// The library keeps a message's own handle to itself; a pointer to that
+// member, formed where it is accessible, reaches it on any message.
+struct MessageHandle : sdbus::Message {
+    static void* get(sdbus::Message& message)
+    {
+        constexpr void* sdbus::Message::*handle = &MessageHandle::msg_;
+        return message.*handle;
+    }
+};
+
+} // namespace
+
+std::optional<std::string_view> readByteArray(sdbus::Message& message)
+{
+    auto* raw = static_cast<sd_bus_message*>(MessageHandle::get(message));
+    const void* data = nullptr;
+    size_t size = 0;
+    if (!raw || sd_bus_message_read_array(raw, 'y', &data, &size) <= 0)
+        return std::nullopt;
+    return std::string_view(static_cast<const char*>(data), size);
+}
+
+void appendByteArray(sdbus::Message& message, std::string_view bytes)
+{
+    auto* raw = static_cast<sd_bus_message*>(MessageHandle::get(message));
+    int result = raw ? sd_bus_message_append_array(raw, 'y', bytes.data(), bytes.size()) : -EINVAL;
+    if (result < 0)
+        throw sdbus::Error("org.freedesktop.DBus.Error.InvalidArgs", "Unable to append a byte array");
 }

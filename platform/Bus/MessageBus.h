@@ -21,10 +21,13 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace sdbus {
 class IConnection;
+class Message;
 }
 class FileDescriptorSource;
 class Timer;
@@ -71,3 +74,12 @@ private:
 // "org.arvel.Name.". Object paths come from bus names, dots become slashes.
 std::string busNameForRegisteredName(const std::string& name);
 std::string objectPathForBusName(const std::string& busName);
+
+// Byte arrays ("ay") into and out of a message in one piece. The bus
+// library's own operators go element by element, which a client's 64 MiB
+// argument would turn into seconds of the receiving program's only thread
+// before its size could even be checked. The view read points into the
+// message and lives as long as it; nothing when the next argument is not a
+// byte array. Appending throws sdbus::Error, as the library's operators do.
+std::optional<std::string_view> readByteArray(sdbus::Message& message);
+void appendByteArray(sdbus::Message& message, std::string_view bytes);

@@ -6,8 +6,9 @@
 // serving end publishes one object under the name with one method,
 // Invoke(s selector, ay arguments) -> ay result: arguments and result are
 // binary property lists (the result wrapped as {"result": value}, so that
-// nil travels too), and anything that is not such a call gets an error
-// reply and reaches no object.
+// nil travels too), and anything that is not such a call (a selector that
+// no protocol could have, data that is not a property-list array, too much
+// of it) gets an error reply and one line, and reaches no object.
 //
 // A client is bound to the name's owner at the moment it attached (its
 // unique bus name): when that owner leaves the bus, or the name passes to
@@ -42,6 +43,8 @@ extern const char* const kDistributedObjectsInterface; // "org.arvel.Distributed
 inline constexpr double kInvocationTimeoutSeconds = 5.0;
 // Larger argument data is refused before it is parsed.
 inline constexpr std::size_t kMaxInvocationBytes = 4 * 1024 * 1024;
+// No selector of a protocol comes near this.
+inline constexpr std::size_t kMaxSelectorBytes = 256;
 
 class BusConnectionTransport final : public ConnectionTransport {
 public:

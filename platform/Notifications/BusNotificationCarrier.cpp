@@ -32,18 +32,25 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
             if (message.getSender() == busPointer->uniqueName())
                 return;
             std::string name;
-            std::vector<std::uint8_t> payload;
+            std::optional<std::string_view> payload;
             std::uint32_t session = 0;
             bool all = false;
             try {
-                message >> name >> payload >> session >> all;
+                message >> name;
+                payload = readByteArray(message);
+                if (payload)
+                    message >> session >> all;
             } catch (const sdbus::Error&) {
+                payload.reset();
+            }
+            // A missing argument reads as nothing rather than throwing.
+            if (!payload || !message) {
                 logError("DistributedNotificationCenter error: Dropped a post of the wrong shape from \"%s\".\n", message.getSender());
                 return;
             }
             std::optional<Value> decoded;
-            if (payload.size() <= kMaxPayloadBytes)
-                decoded = propertyListFromData(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
+            if (payload->size() <= kMaxPayloadBytes)
+                decoded = propertyListFromData(*payload);
             if (!decoded || !decoded->isDictionary()) {
                 logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload is not a dictionary.\n", name, message.getSender());
                 return;
@@ -71,7 +78,9 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
             }
             try {
                 auto signal = object->createSignal(kDistributedNotificationsInterface, kPostSignal);
-                signal << notification.name << std::vector<std::uint8_t>(data->begin(), data->end()) << fromSession << all;
+                signal << notification.name;
+                appendByteArray(signal, *data);
+                signal << fromSession << all;
                 object->emitSignal(signal);
             } catch (const sdbus::Error& error) {
                 logError("DistributedNotificationCenter error: Unable to post \"%@\": %s\n", notification.name, error.getMessage());

@@ -24,6 +24,11 @@ const char* const kConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop
   <type>session</type>
   <listen>unix:dir=@FOLDER@</listen>
   <auth>EXTERNAL</auth>
+  <!-- The largest message the protocol allows, so that the tests can send
+       what the most generous bus would carry. -->
+  <limit name="max_message_size">134217728</limit>
+  <limit name="max_incoming_bytes">268435456</limit>
+  <limit name="max_outgoing_bytes">268435456</limit>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
