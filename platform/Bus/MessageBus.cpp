@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <poll.h>
 #include <vector>
@@ -48,6 +49,8 @@ MessageBus* MessageBus::shared()
         return nullptr;
     try {
         auto connection = sdbus::createSessionBusConnectionWithAddress(configuredAddress());
+        // The library would wait 25 s for a bus that hangs.
+        connection->setMethodCallTimeout(static_cast<std::uint64_t>(kBusCallTimeoutSeconds * 1e6));
         bus = new MessageBus(std::move(connection));
     } catch (const sdbus::Error& error) {
         logError("MessageBus error: Unable to connect to the bus at \"%s\": %s\n", configuredAddress(), error.getMessage());

@@ -8,7 +8,10 @@
 // asks, in the common modes, and the bus's own time-out is honoured with a
 // timer, so messages that arrived while a synchronous call waited are served
 // at the next pass. A connection that cannot be made is one logged line and
-// no bus; the program then answers as if nothing served any name.
+// no bus; the program then answers as if nothing served any name. No
+// synchronous call waits longer than kBusCallTimeoutSeconds, the bus
+// daemon's own answers included, so a hung bus never holds a program for
+// longer than a hung peer would.
 //
 // A bus that goes away later (the bus daemon ends, or the connection
 // breaks) is one logged line; the descriptor is no longer watched, shared()
@@ -33,6 +36,9 @@ class FileDescriptorSource;
 class Timer;
 
 extern const char* const kBusAddressVariable; // "ARVEL_BUS_ADDRESS"
+// No synchronous call on the bus, to the bus daemon or to a peer, waits
+// longer than this.
+inline constexpr double kBusCallTimeoutSeconds = 5.0;
 
 class MessageBus {
 public:

@@ -19,6 +19,7 @@ namespace {
 
 const char* const kRefusedError = "org.arvel.DistributedObjects.Error.Refused";
 const char* const kBadInvocationError = "org.arvel.DistributedObjects.Error.BadInvocation";
+const char* const kNameHasNoOwnerError = "org.freedesktop.DBus.Error.NameHasNoOwner";
 
 // A selector is what a protocol's table can hold: keywords of letters,
 // digits and underscores, each ended by a colon when it takes an argument.
@@ -200,8 +201,11 @@ bool BusConnectionTransport::attachClient(const std::string& name, const std::sh
         record->connection = client;
         record->proxy = sdbus::createProxy(connection, owner, objectPathForBusName(busName));
         clients_[client.get()] = std::move(record);
-    } catch (const sdbus::Error&) {
-        // Nothing owns the name.
+    } catch (const sdbus::Error& error) {
+        // Nothing owning the name is the ordinary answer; a bus that does
+        // not answer is worth a line.
+        if (error.getName() != kNameHasNoOwnerError)
+            logError("Connection error: No answer from the bus about \"%@\": %s\n", name, error.getMessage());
         bus->service();
         return false;
     }

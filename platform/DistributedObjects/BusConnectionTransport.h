@@ -26,6 +26,7 @@
 // name went with the bus.
 #pragma once
 
+#include "Bus/MessageBus.h"
 #include "DistributedObjects/ConnectionTransport.h"
 
 #include <cstddef>
@@ -40,7 +41,7 @@ class IProxy;
 class RunLoopSource;
 
 extern const char* const kDistributedObjectsInterface; // "org.arvel.DistributedObjects"
-inline constexpr double kInvocationTimeoutSeconds = 5.0;
+inline constexpr double kInvocationTimeoutSeconds = kBusCallTimeoutSeconds;
 // Larger argument data is refused before it is parsed.
 inline constexpr std::size_t kMaxInvocationBytes = 4 * 1024 * 1024;
 // No selector of a protocol comes near this.

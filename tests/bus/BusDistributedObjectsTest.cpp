@@ -5,6 +5,7 @@
 #include "Common/ArvelSystemDefaultsProxy.h"
 #include "DistributedObjects/BusConnectionTransport.h"
 #include "DistributedObjects/Connection.h"
+#include "DistributedObjects/DistantObject.h"
 #include "Foundation/PropertyList.h"
 #include "Log/Log.h"
 #include "RunLoop/Clock.h"
@@ -184,6 +185,33 @@ TEST_F(ADaemonOnThePrivateBus, HungAnswersNeutrallyAfterTheTimeOutWithOneLineAnd
     EXPECT_EQ(deaths, 0);
     EXPECT_TRUE(store->connectionForProxy()->isValid());
     NotificationCenter::defaultCenter().removeObserver(&deaths);
+}
+
+// A bus that hangs (its daemon stopped) costs a caller the call time-out at
+// most, and one line; once it goes on, so does everything.
+TEST(AHungBus, AnswersALookupWithNothingAfterTheTimeOutWithOneLineThenServesAgain)
+{
+    PrivateBus& bus = PrivateBus::shared();
+    pid_t server = bus.start(BUS_SERVER_PROGRAM, {"org.arvel.Test.Echo"});
+    std::shared_ptr<DistantObject> echo;
+    runLoopUntil([&] { return (echo = Connection::rootProxyForConnectionWithRegisteredNameHost("org.arvel.Test.Echo")) != nullptr; });
+    ASSERT_TRUE(echo) << bus.output(server);
+
+    bus.signalBus(SIGSTOP);
+    {
+        ScopedLogCapture log;
+        EXPECT_EQ(Connection::rootProxyForConnectionWithRegisteredNameHost("org.arvel.Test.Echo"), nullptr);
+        EXPECT_EQ(log.lines(), std::vector<std::string> {"Connection error: No answer from the bus about \"org.arvel.Test.Echo\": "
+                                                          "Connection timed out"});
+    }
+    bus.signalBus(SIGCONT);
+
+    auto again = Connection::rootProxyForConnectionWithRegisteredNameHost("org.arvel.Test.Echo");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->sendInvocation("echo:", Value::Array {Value(7)}), Value(7));
+    EXPECT_EQ(echo->sendInvocation("echo:", Value::Array {Value(8)}), Value(8));
+    bus.kill(server, SIGKILL);
+    bus.wait(server);
 }
 
 // Sends one raw call to the daemon's store on the connection given; the

@@ -172,6 +172,12 @@ void PrivateBus::killBus()
     busPid_ = -1;
 }
 
+void PrivateBus::signalBus(int signal)
+{
+    if (busPid_ > 0)
+        ::kill(busPid_, signal);
+}
+
 bool runLoopUntil(const std::function<bool()>& condition, double limitSeconds)
 {
     double limit = currentDate() + limitSeconds;

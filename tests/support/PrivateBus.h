@@ -52,6 +52,8 @@ public:
     // Ends the bus daemon itself (SIGKILL) and reaps it: every connection to
     // the bus breaks. The bus cannot be started again in this program.
     void killBus();
+    // Sends the bus daemon a signal: SIGSTOP hangs the bus, SIGCONT lets it go on.
+    void signalBus(int signal);
 
 private:
     TemporaryFolder folder_;
