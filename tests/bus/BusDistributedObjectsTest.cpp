@@ -214,6 +214,30 @@ TEST(AHungBus, AnswersALookupWithNothingAfterTheTimeOutWithOneLineThenServesAgai
     bus.wait(server);
 }
 
+// An object that throws while serving a call costs that call only: the
+// serving program keeps its bus and its name, and says what happened once.
+TEST(APublishedObject, ThatThrowsRefusesTheCallWithOneLineAndKeepsServing)
+{
+    PrivateBus& bus = PrivateBus::shared();
+    pid_t server = bus.start(BUS_SERVER_PROGRAM, {"org.arvel.Test.Fragile"});
+    std::shared_ptr<DistantObject> fragile;
+    runLoopUntil([&] { return (fragile = Connection::rootProxyForConnectionWithRegisteredNameHost("org.arvel.Test.Fragile")) != nullptr; });
+    ASSERT_TRUE(fragile) << bus.output(server);
+
+    ScopedLogCapture log;
+    EXPECT_EQ(fragile->sendInvocation("fail", Value::Array {}), std::nullopt);
+    EXPECT_EQ(fragile->sendInvocation("echo:", Value::Array {Value("still")}), Value("still"));
+    EXPECT_EQ(log.lines(), std::vector<std::string> {});
+    RunLoop::current().runUntilDate(currentDate());
+    EXPECT_TRUE(fragile->connectionForProxy()->isValid());
+    std::string output = bus.output(server);
+    EXPECT_NE(output.find("] Connection error: <BusEcho: 0x"), std::string::npos) << output;
+    EXPECT_NE(output.find("> failed to answer \"fail\": the echo broke\n"), std::string::npos) << output;
+    EXPECT_EQ(std::ranges::count(output, '\n'), 2) << "\"ready\" and the one line: " << output;
+    bus.kill(server, SIGKILL);
+    bus.wait(server);
+}
+
 // Sends one raw call to the daemon's store on the connection given; the
 // error's name, or empty on success.
 std::string rawCallOn(sdbus::IConnection& connection, const std::string& method,

@@ -1,7 +1,8 @@
 // bus-server NAME...: a program that publishes one small object under each
 // registered name on the bus named by the environment, then serves calls
 // for ever. The object answers "echo:" with its one argument, whatever kind
-// it is; anything else it does not respond to. Once every name is
+// it is; "fail" throws, as no object of the system may; anything else it
+// does not respond to. Once every name is
 // published it writes "ready" on standard output.
 #include "Bus/MessageBus.h"
 #include "DistributedObjects/Connection.h"
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -20,6 +22,8 @@ class BusEcho final : public DOObject {
 public:
     DispatchResult dispatchInvocation(const std::string& selector, const Value& arguments) override
     {
+        if (selector == "fail")
+            throw std::runtime_error("the echo broke");
         if (selector != "echo:")
             return {DispatchStatus::NoSuchMethod, {}};
         const Value::Array* list = arguments.arrayValue();
