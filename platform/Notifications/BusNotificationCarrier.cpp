@@ -18,6 +18,8 @@ const char* const kPostSignal = "Post";
 const char* const kCarrierPath = "/org/arvel/DistributedNotifications";
 // Notifications are small; a larger payload is not one of ours.
 constexpr std::size_t kMaxPayloadBytes = 1024 * 1024;
+// Nor is a longer name; it is not echoed into the log either.
+constexpr std::size_t kMaxNameBytes = 1024;
 
 } // namespace
 
@@ -48,9 +50,17 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
                 logError("DistributedNotificationCenter error: Dropped a post of the wrong shape from \"%s\".\n", message.getSender());
                 return;
             }
-            std::optional<Value> decoded;
-            if (payload->size() <= kMaxPayloadBytes)
-                decoded = propertyListFromData(*payload);
+            if (name.size() > kMaxNameBytes) {
+                logError("DistributedNotificationCenter error: Dropped a post with a name of %u bytes from \"%s\".\n",
+                    static_cast<unsigned>(name.size()), message.getSender());
+                return;
+            }
+            if (payload->size() > kMaxPayloadBytes) {
+                logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload of %u bytes is too large.\n", name,
+                    message.getSender(), static_cast<unsigned>(payload->size()));
+                return;
+            }
+            std::optional<Value> decoded = propertyListFromData(*payload);
             if (!decoded || !decoded->isDictionary()) {
                 logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload is not a dictionary.\n", name, message.getSender());
                 return;
