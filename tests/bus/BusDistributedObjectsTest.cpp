@@ -1,5 +1,7 @@
-// The real arveld on a private bus: the first-instance rule, proxy calls
-// from another process, the death notice, and messages that are not calls.
+// Distributed objects between real processes on a private bus: the real
+// arveld's first-instance rule, proxy calls from another process, the death
+// notice, a hung daemon and messages that are not calls; a hung bus, and a
+// published object that throws.
 #include "Bus/MessageBus.h"
 #include "Common/ArvelDriverAccessProtocol.h"
 #include "Common/ArvelSystemDefaultsProxy.h"
