@@ -4,10 +4,14 @@
 #include "RunLoop/RunLoop.h"
 
 #include <sdbus-c++/sdbus-c++.h>
+#include <systemd/sd-bus.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <poll.h>
+#include <vector>
 
 const char* const kBusAddressVariable = "ARVEL_BUS_ADDRESS";
 
@@ -17,6 +21,12 @@ const char* configuredAddress()
 {
     const char* address = std::getenv(kBusAddressVariable);
     return address && *address ? address : nullptr;
+}
+
+std::vector<std::function<void()>>& lossObservers()
+{
+    static std::vector<std::function<void()>> observers;
+    return observers;
 }
 
 } // namespace
@@ -31,11 +41,16 @@ MessageBus* MessageBus::shared()
 {
     // Kept for the life of the program; a failed attempt is tried again at
     // the next call, as shared instances are.
+    // A lost bus stays lost: the program does not connect again.
     static MessageBus* bus = nullptr;
-    if (bus || !isConfigured())
-        return bus;
+    if (bus)
+        return bus->lost_ ? nullptr : bus;
+    if (!isConfigured())
+        return nullptr;
     try {
         auto connection = sdbus::createSessionBusConnectionWithAddress(configuredAddress());
+        // The library would wait 25 s for a bus that hangs.
+        connection->setMethodCallTimeout(static_cast<std::uint64_t>(kBusCallTimeoutSeconds * 1e6));
         bus = new MessageBus(std::move(connection));
     } catch (const sdbus::Error& error) {
         logError("MessageBus error: Unable to connect to the bus at \"%s\": %s\n", configuredAddress(), error.getMessage());
@@ -76,10 +91,17 @@ void MessageBus::service()
         rearm();
 }
 
+void MessageBus::addLossObserver(std::function<void()> observer)
+{
+    lossObservers().push_back(std::move(observer));
+}
+
 void MessageBus::lost(const std::string& reason)
 {
     // A bus that went away leaves its descriptor readable for ever: stop
     // watching it rather than spin, and say so once.
+    if (lost_)
+        return;
     logError("MessageBus error: Lost the bus: %s\n", reason);
     lost_ = true;
     if (fdSource_)
@@ -88,6 +110,9 @@ void MessageBus::lost(const std::string& reason)
     if (timeoutTimer_)
         timeoutTimer_->invalidate();
     timeoutTimer_.reset();
+    auto observers = lossObservers();
+    for (auto& observer : observers)
+        observer();
 }
 
 void MessageBus::rearm()
@@ -96,7 +121,8 @@ void MessageBus::rearm()
     try {
         poll = connection_->getEventLoopPollData();
     } catch (const sdbus::Error& error) {
-        logError("MessageBus error: %s\n", error.getMessage());
+        // Only a connection that is no longer open has nothing to poll.
+        lost(error.getMessage());
         return;
     }
     int events = FileDescriptorSource::Readable | ((poll.events & POLLOUT) ? FileDescriptorSource::Writable : 0);
@@ -167,4 +193,36 @@ std::string objectPathForBusName(const std::string& busName)
     for (char c : busName)
         path += (c == '.') ? '/' : (c == '-' ? '_' : c);
     return path;
+}
+
+namespace {
+
+// The library keeps a message's own handle to itself; a pointer to that
+// member, formed where it is accessible, reaches it on any message.
+struct MessageHandle : sdbus::Message {
+    static void* get(sdbus::Message& message)
+    {
+        constexpr void* sdbus::Message::*handle = &MessageHandle::msg_;
+        return message.*handle;
+    }
+};
+
+} // namespace
+
+std::optional<std::string_view> readByteArray(sdbus::Message& message)
+{
+    auto* raw = static_cast<sd_bus_message*>(MessageHandle::get(message));
+    const void* data = nullptr;
+    size_t size = 0;
+    if (!raw || sd_bus_message_read_array(raw, 'y', &data, &size) <= 0)
+        return std::nullopt;
+    return std::string_view(static_cast<const char*>(data), size);
+}
+
+void appendByteArray(sdbus::Message& message, std::string_view bytes)
+{
+    auto* raw = static_cast<sd_bus_message*>(MessageHandle::get(message));
+    int result = raw ? sd_bus_message_append_array(raw, 'y', bytes.data(), bytes.size()) : -EINVAL;
+    if (result < 0)
+        throw sdbus::Error("org.freedesktop.DBus.Error.InvalidArgs", "Unable to append a byte array");
 }

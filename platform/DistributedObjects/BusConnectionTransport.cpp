@@ -4,9 +4,12 @@
 #include "DistributedObjects/Connection.h"
 #include "Foundation/PropertyList.h"
 #include "Log/Log.h"
+#include "RunLoop/RunLoop.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <vector>
 
@@ -16,15 +19,18 @@ namespace {
 
 const char* const kRefusedError = "org.arvel.DistributedObjects.Error.Refused";
 const char* const kBadInvocationError = "org.arvel.DistributedObjects.Error.BadInvocation";
+const char* const kNameHasNoOwnerError = "org.freedesktop.DBus.Error.NameHasNoOwner";
 
-std::vector<std::uint8_t> bytesOf(const std::string& data)
+// A selector is what a protocol's table can hold: keywords of letters,
+// digits and underscores, each ended by a colon when it takes an argument.
+// Anything else is not a call, and is never echoed into a log line.
+bool isWellFormedSelector(const std::string& selector)
 {
-    return std::vector<std::uint8_t>(data.begin(), data.end());
-}
-
-std::string_view viewOf(const std::vector<std::uint8_t>& bytes)
-{
-    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (selector.empty() || selector.size() > kMaxSelectorBytes || selector.front() == ':')
+        return false;
+    return std::all_of(selector.begin(), selector.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == ':';
+    });
 }
 
 } // namespace
@@ -41,7 +47,11 @@ struct BusConnectionTransport::Client {
     std::unique_ptr<sdbus::IProxy> proxy;
 };
 
-BusConnectionTransport::BusConnectionTransport() = default;
+BusConnectionTransport::BusConnectionTransport()
+{
+    // The transport lives as long as the program; so does the observer.
+    MessageBus::addLossObserver([this] { busLost(); });
+}
 BusConnectionTransport::~BusConnectionTransport() = default;
 
 bool BusConnectionTransport::registerName(const std::string& name, const std::shared_ptr<Connection>& server)
@@ -72,19 +82,27 @@ bool BusConnectionTransport::registerName(const std::string& name, const std::sh
         served->object->registerMethod(kDistributedObjectsInterface, "Invoke", "say", "ay", [weak](sdbus::MethodCall call) {
             auto connection = weak.lock();
             std::string selector;
-            std::vector<std::uint8_t> arguments;
+            std::optional<std::string_view> arguments;
             try {
-                call >> selector >> arguments;
+                call >> selector;
+                arguments = readByteArray(call);
             } catch (const sdbus::Error&) {
+            }
+            if (!arguments) {
                 call.createErrorReply(sdbus::Error(kBadInvocationError, "Invoke takes a selector and property-list data")).send();
                 return;
             }
-            if (arguments.size() > kMaxInvocationBytes) {
-                logError("Connection error: Refused %u bytes of arguments for \"%@\".\n", static_cast<unsigned>(arguments.size()), selector);
+            if (!isWellFormedSelector(selector)) {
+                logError("Connection error: Refused a call with a malformed selector.\n");
+                call.createErrorReply(sdbus::Error(kBadInvocationError, "The selector is malformed")).send();
+                return;
+            }
+            if (arguments->size() > kMaxInvocationBytes) {
+                logError("Connection error: Refused %u bytes of arguments for \"%@\".\n", static_cast<unsigned>(arguments->size()), selector);
                 call.createErrorReply(sdbus::Error(kBadInvocationError, "The arguments are too large")).send();
                 return;
             }
-            std::optional<Value> decoded = propertyListFromData(viewOf(arguments));
+            std::optional<Value> decoded = propertyListFromData(*arguments);
             if (!decoded || !decoded->isArray()) {
                 logError("Connection error: Arguments for \"%@\" are not a property-list array.\n", selector);
                 call.createErrorReply(sdbus::Error(kBadInvocationError, "The arguments are not a property-list array")).send();
@@ -104,7 +122,7 @@ bool BusConnectionTransport::registerName(const std::string& name, const std::sh
                 return;
             }
             auto reply = call.createReply();
-            reply << bytesOf(*data);
+            appendByteArray(reply, *data);
             reply.send();
         });
         served->object->finishRegistration();
@@ -183,8 +201,11 @@ bool BusConnectionTransport::attachClient(const std::string& name, const std::sh
         record->connection = client;
         record->proxy = sdbus::createProxy(connection, owner, objectPathForBusName(busName));
         clients_[client.get()] = std::move(record);
-    } catch (const sdbus::Error&) {
-        // Nothing owns the name.
+    } catch (const sdbus::Error& error) {
+        // Nothing owning the name is the ordinary answer; a bus that does
+        // not answer is worth a line.
+        if (error.getName() != kNameHasNoOwnerError)
+            logError("Connection error: No answer from the bus about \"%@\": %s\n", name, error.getMessage());
         bus->service();
         return false;
     }
@@ -210,6 +231,36 @@ void BusConnectionTransport::ownerChanged(const std::string& busName, const std:
     }
     for (auto& connection : dying)
         connection->peerDied();
+}
+
+void BusConnectionTransport::busLost()
+{
+    // Heard inside whatever pass found the loss, a call among them: signal
+    // only, and let the run loop deliver the notices.
+    for (auto& [key, record] : clients_) {
+        if (auto connection = record->connection.lock())
+            connection->peerDied();
+    }
+    if (served_.empty())
+        return;
+    lossSource_ = RunLoopSource::create([this] { invalidateServedConnections(); });
+    RunLoop::current().addSource(lossSource_, kCommonRunLoopModes);
+    lossSource_->signal();
+}
+
+void BusConnectionTransport::invalidateServedConnections()
+{
+    if (lossSource_)
+        lossSource_->invalidate();
+    std::vector<std::shared_ptr<Connection>> serving;
+    for (auto& [busName, served] : served_) {
+        if (auto connection = served->connection.lock())
+            serving.push_back(connection);
+    }
+    // Invalidating removes each from served_.
+    for (auto& connection : serving)
+        connection->invalidate();
+    served_.clear();
 }
 
 std::optional<Value> BusConnectionTransport::sendInvocation(Connection& client, const Value& invocation)
@@ -239,11 +290,11 @@ std::optional<Value> BusConnectionTransport::sendInvocation(Connection& client, 
     std::optional<Value> answer;
     try {
         auto call = it->second->proxy->createMethodCall(kDistributedObjectsInterface, "Invoke");
-        call << *selector << bytesOf(*arguments);
+        call << *selector;
+        appendByteArray(call, *arguments);
         auto reply = it->second->proxy->callMethod(call, static_cast<std::uint64_t>(kInvocationTimeoutSeconds * 1e6));
-        std::vector<std::uint8_t> data;
-        reply >> data;
-        std::optional<Value> wrapped = propertyListFromData(viewOf(data));
+        std::optional<std::string_view> data = readByteArray(reply);
+        std::optional<Value> wrapped = data ? propertyListFromData(*data) : std::nullopt;
         if (wrapped && wrapped->isDictionary())
             answer = (*wrapped)["result"];
         else

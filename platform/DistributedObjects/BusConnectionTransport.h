@@ -6,8 +6,9 @@
 // serving end publishes one object under the name with one method,
 // Invoke(s selector, ay arguments) -> ay result: arguments and result are
 // binary property lists (the result wrapped as {"result": value}, so that
-// nil travels too), and anything that is not such a call gets an error
-// reply and reaches no object.
+// nil travels too), and anything that is not such a call (a selector that
+// no protocol could have, data that is not a property-list array, too much
+// of it) gets an error reply and one line, and reaches no object.
 //
 // A client is bound to the name's owner at the moment it attached (its
 // unique bus name): when that owner leaves the bus, or the name passes to
@@ -15,8 +16,17 @@
 // the death notice follows from the run loop. Calls are synchronous with a
 // time-out, so a hung or dead server answers nothing instead of holding the
 // caller.
+//
+// Losing the bus itself is every connection's death at once: each client
+// attached over the bus and each connection serving a name on it is
+// invalidated from the run loop, with its death notice, exactly as when a
+// peer leaves; from then on names are neither registered nor found and
+// calls answer nothing at once. A connection that serves a name to clients
+// of this same program only is served in process and goes too, since its
+// name went with the bus.
 #pragma once
 
+#include "Bus/MessageBus.h"
 #include "DistributedObjects/ConnectionTransport.h"
 
 #include <cstddef>
@@ -28,11 +38,14 @@ namespace sdbus {
 class IObject;
 class IProxy;
 } // namespace sdbus
+class RunLoopSource;
 
 extern const char* const kDistributedObjectsInterface; // "org.arvel.DistributedObjects"
-inline constexpr double kInvocationTimeoutSeconds = 5.0;
+inline constexpr double kInvocationTimeoutSeconds = kBusCallTimeoutSeconds;
 // Larger argument data is refused before it is parsed.
 inline constexpr std::size_t kMaxInvocationBytes = 4 * 1024 * 1024;
+// No selector of a protocol comes near this.
+inline constexpr std::size_t kMaxSelectorBytes = 256;
 
 class BusConnectionTransport final : public ConnectionTransport {
 public:
@@ -49,6 +62,10 @@ private:
     struct Served;
     struct Client;
     void ownerChanged(const std::string& busName, const std::string& oldOwner, const std::string& newOwner);
+    void busLost();
+    void invalidateServedConnections();
+
+    std::shared_ptr<RunLoopSource> lossSource_;
 
     std::map<std::string, std::unique_ptr<Served>> served_; // by bus name
     std::map<const Connection*, std::unique_ptr<Client>> clients_;

@@ -10,6 +10,7 @@
 #include "machine/Machine.h"
 
 #include <algorithm>
+#include <exception>
 
 const char* const kConnectionDidDieNotification = "NSConnectionDidDieNotification";
 
@@ -135,7 +136,18 @@ std::optional<Value> Connection::receiveInvocation(const Value& invocation)
     const std::string* selector = invocation["selector"].string();
     if (!object || !selector)
         return std::nullopt;
-    DOObject::DispatchResult result = object->dispatchInvocation(*selector, invocation["arguments"]);
+    // An object that throws costs the one call, never the caller or the
+    // transport that carried it.
+    DOObject::DispatchResult result;
+    try {
+        result = object->dispatchInvocation(*selector, invocation["arguments"]);
+    } catch (const std::exception& error) {
+        logError("Connection error: %@ failed to answer \"%@\": %s\n", object->description(), *selector, error.what());
+        return std::nullopt;
+    } catch (...) {
+        logError("Connection error: %@ failed to answer \"%@\".\n", object->description(), *selector);
+        return std::nullopt;
+    }
     switch (result.status) {
     case DOObject::DispatchStatus::Done: return result.value;
     case DOObject::DispatchStatus::NoSuchMethod:

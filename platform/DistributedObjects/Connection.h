@@ -10,8 +10,8 @@
 // Names and calls travel through the program's ConnectionTransport: in
 // process, or over the message bus between real processes.
 //
-// When the serving end goes away (invalidated or destroyed), each client
-// connection learns of it through a run-loop source of the thread that
+// When the serving end goes away (invalidated or destroyed, or the bus that
+// carried the link is lost), each client connection learns of it through a run-loop source of the thread that
 // made it (in the common modes, so modal loops hear it too): when that
 // source is served the client connection invalidates itself and posts
 // "NSConnectionDidDieNotification" on the local notification centre with

@@ -5,8 +5,8 @@
 //     tests use;
 //   - the message bus (BusConnectionTransport), when the environment names
 //     one: a registered name is a bus name owned without queueing, calls
-//     are synchronous bus calls with a time-out, and the owner leaving the
-//     bus is the serving end's death.
+//     are synchronous bus calls with a time-out, the owner leaving the bus
+//     is the serving end's death, and losing the bus is every connection's.
 // Connections behave the same over either; only this seam differs.
 #pragma once
 

@@ -18,6 +18,8 @@ const char* const kPostSignal = "Post";
 const char* const kCarrierPath = "/org/arvel/DistributedNotifications";
 // Notifications are small; a larger payload is not one of ours.
 constexpr std::size_t kMaxPayloadBytes = 1024 * 1024;
+// Nor is a longer name; it is not echoed into the log either.
+constexpr std::size_t kMaxNameBytes = 1024;
 
 } // namespace
 
@@ -32,18 +34,33 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
             if (message.getSender() == busPointer->uniqueName())
                 return;
             std::string name;
-            std::vector<std::uint8_t> payload;
+            std::optional<std::string_view> payload;
             std::uint32_t session = 0;
             bool all = false;
             try {
-                message >> name >> payload >> session >> all;
+                message >> name;
+                payload = readByteArray(message);
+                if (payload)
+                    message >> session >> all;
             } catch (const sdbus::Error&) {
+                payload.reset();
+            }
+            // A missing argument reads as nothing rather than throwing.
+            if (!payload || !message) {
                 logError("DistributedNotificationCenter error: Dropped a post of the wrong shape from \"%s\".\n", message.getSender());
                 return;
             }
-            std::optional<Value> decoded;
-            if (payload.size() <= kMaxPayloadBytes)
-                decoded = propertyListFromData(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
+            if (name.size() > kMaxNameBytes) {
+                logError("DistributedNotificationCenter error: Dropped a post with a name of %u bytes from \"%s\".\n",
+                    static_cast<unsigned>(name.size()), message.getSender());
+                return;
+            }
+            if (payload->size() > kMaxPayloadBytes) {
+                logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload of %u bytes is too large.\n", name,
+                    message.getSender(), static_cast<unsigned>(payload->size()));
+                return;
+            }
+            std::optional<Value> decoded = propertyListFromData(*payload);
             if (!decoded || !decoded->isDictionary()) {
                 logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload is not a dictionary.\n", name, message.getSender());
                 return;
@@ -55,6 +72,10 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
         }, sdbus::floating_slot);
 
         hub.setForwarder([object, busPointer](std::uint32_t fromSession, const Notification& notification, bool all) {
+            // Once the bus is gone, posts stay in this program without a
+            // word each: the loss was said once.
+            if (busPointer->isLost())
+                return;
             Value::Dictionary payload;
             if (notification.object.isString())
                 payload["object"] = notification.object;
@@ -67,7 +88,9 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
             }
             try {
                 auto signal = object->createSignal(kDistributedNotificationsInterface, kPostSignal);
-                signal << notification.name << std::vector<std::uint8_t>(data->begin(), data->end()) << fromSession << all;
+                signal << notification.name;
+                appendByteArray(signal, *data);
+                signal << fromSession << all;
                 object->emitSignal(signal);
             } catch (const sdbus::Error& error) {
                 logError("DistributedNotificationCenter error: Unable to post \"%@\": %s\n", notification.name, error.getMessage());

@@ -8,7 +8,10 @@
 // to its hub, which applies the sessions rule as for a local post: without
 // deliverToAllSessions only centres of the poster's session get it. A
 // program never hears its own posts back: its hub already delivered them.
-// A signal that does not fit is dropped with one logged line.
+// A signal that does not fit (another shape, a name over 1 KiB, a payload
+// over 1 MiB or not a dictionary) is dropped with one logged line. When the bus
+// is lost the carrier stops: posts reach this program's centres only, and
+// the one post that may find the loss first logs its one line.
 #pragma once
 
 #include <memory>

@@ -1,9 +1,16 @@
 // Distributed notifications between real processes on a private bus: a post
-// reaches the poster's session only, unless it is for every session.
+// reaches the poster's session only, unless it is for every session; what
+// is not a post is dropped.
+#include "Foundation/PropertyList.h"
+#include "Log/Log.h"
+#include "Notifications/BusNotificationCarrier.h"
 #include "Notifications/DistributedNotificationCenter.h"
 #include "support/PrivateBus.h"
 
 #include <gtest/gtest.h>
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <functional>
 
 namespace {
 
@@ -59,6 +66,45 @@ TEST_F(DistributedNotificationsOnThePrivateBus, LeaveThisProgramOnceAndAreNotHea
     ASSERT_EQ(bus_->wait(pid), 0) << bus_->output(pid);
     ASSERT_TRUE(runLoopUntil([&] { return !here.received.empty() && here.received.back().starts_with("Done"); }));
     EXPECT_EQ(here.received, (std::vector<std::string> {"Local here (null)", "Done bus-poster {Index = 1; }"}));
+}
+
+// Signals on the carrier's interface that are not posts, sent by another
+// program: each is dropped with one line, and the next post is heard.
+TEST_F(DistributedNotificationsOnThePrivateBus, DropPostsThatDoNotFitWithOneLineEachAndKeepHearing)
+{
+    Listener here(501);
+    DistributedNotificationHub::shared();
+    auto sender = sdbus::createSessionBusConnectionWithAddress(bus_->address());
+    auto object = sdbus::createObject(*sender, "/org/arvel/Elsewhere");
+    const std::string from = sender->getUniqueName();
+    auto emit = [&](const std::function<void(sdbus::Signal&)>& fill) {
+        auto signal = object->createSignal(kDistributedNotificationsInterface, "Post");
+        fill(signal);
+        object->emitSignal(signal);
+    };
+    auto bytes = [](const std::string& data) { return std::vector<std::uint8_t>(data.begin(), data.end()); };
+    const std::string dictionary = binaryPropertyListData(Value::dictionary({{"object", "raw"}})).value_or("");
+    const std::string array = binaryPropertyListData(Value::Array {Value("raw")}).value_or("");
+
+    ScopedLogCapture log;
+    emit([](auto& s) { s << std::string("Short"); });
+    emit([&](auto& s) { s << 7 << bytes(dictionary) << 501u << false; });
+    emit([&](auto& s) { s << std::string("Garbage") << std::vector<std::uint8_t> {1, 2, 3} << 501u << false; });
+    emit([&](auto& s) { s << std::string("Listed") << bytes(array) << 501u << false; });
+    emit([&](auto& s) { s << std::string("Heavy") << std::vector<std::uint8_t>(1024 * 1024 + 1, 'x') << 501u << false; });
+    emit([&](auto& s) { s << std::string(100000, 'N') << bytes(dictionary) << 501u << false; });
+    emit([&](auto& s) { s << std::string("Fits") << bytes(dictionary) << 501u << false; });
+    ASSERT_TRUE(runLoopUntil([&] { return !here.received.empty(); }));
+
+    EXPECT_EQ(here.received, std::vector<std::string> {"Fits raw (null)"});
+    EXPECT_EQ(log.lines(), (std::vector<std::string> {
+        "DistributedNotificationCenter error: Dropped a post of the wrong shape from \"" + from + "\".",
+        "DistributedNotificationCenter error: Dropped a post of the wrong shape from \"" + from + "\".",
+        "DistributedNotificationCenter error: Dropped \"Garbage\" from \"" + from + "\": its payload is not a dictionary.",
+        "DistributedNotificationCenter error: Dropped \"Listed\" from \"" + from + "\": its payload is not a dictionary.",
+        "DistributedNotificationCenter error: Dropped \"Heavy\" from \"" + from + "\": its payload of 1048577 bytes is too large.",
+        "DistributedNotificationCenter error: Dropped a post with a name of 100000 bytes from \"" + from + "\".",
+    }));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,11 @@ const char* const kConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop
   <type>session</type>
   <listen>unix:dir=@FOLDER@</listen>
   <auth>EXTERNAL</auth>
+  <!-- The largest message the protocol allows, so that the tests can send
+       what the most generous bus would carry. -->
+  <limit name="max_message_size">134217728</limit>
+  <limit name="max_incoming_bytes">268435456</limit>
+  <limit name="max_outgoing_bytes">268435456</limit>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
@@ -90,6 +96,15 @@ pid_t PrivateBus::start(const std::string& program, const std::vector<std::strin
     if (pid == 0) {
         for (const auto& entry : environment)
             putenv(const_cast<char*>(entry.c_str()));
+        setenv("ARVEL_TEST_SYSLOG_FILE", folder_.file("syslog-" + std::to_string(getpid())).c_str(), 1);
+#ifdef PRIVATE_BUS_SYSLOG_LIBRARY
+        setenv("LD_PRELOAD", PRIVATE_BUS_SYSLOG_LIBRARY, 1);
+        // A sanitized program wants its runtime first in the list; the
+        // catcher is not sanitized and intercepts nothing the runtime does.
+        std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+        asan += std::string(asan.empty() ? "" : ":") + "verify_asan_link_order=0";
+        setenv("ASAN_OPTIONS", asan.c_str(), 1);
+#endif
         int null = open("/dev/null", O_RDONLY);
         dup2(null, 0);
         std::string log = folder_.file("output-" + std::to_string(getpid()));
@@ -124,6 +139,43 @@ void PrivateBus::kill(pid_t pid, int signal)
 std::string PrivateBus::output(pid_t pid) const
 {
     return folder_.read("output-" + std::to_string(pid));
+}
+
+std::vector<CapturingLogSink::Entry> PrivateBus::syslog(pid_t pid) const
+{
+    std::vector<CapturingLogSink::Entry> entries;
+    std::ifstream file(folder_.file("syslog-" + std::to_string(pid)));
+    std::string line;
+    while (std::getline(file, line)) {
+        auto space = line.find(' ');
+        if (space == std::string::npos)
+            continue;
+        entries.push_back({std::atoi(line.substr(0, space).c_str()), trimLogMessage(line.substr(space + 1))});
+    }
+    return entries;
+}
+
+std::vector<std::string> PrivateBus::syslogLines(pid_t pid) const
+{
+    std::vector<std::string> lines;
+    for (const auto& entry : syslog(pid))
+        lines.push_back(entry.text);
+    return lines;
+}
+
+void PrivateBus::killBus()
+{
+    if (busPid_ <= 0)
+        return;
+    ::kill(busPid_, SIGKILL);
+    waitpid(busPid_, nullptr, 0);
+    busPid_ = -1;
+}
+
+void PrivateBus::signalBus(int signal)
+{
+    if (busPid_ > 0)
+        ::kill(busPid_, signal);
 }
 
 bool runLoopUntil(const std::function<bool()>& condition, double limitSeconds)

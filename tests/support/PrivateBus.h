@@ -6,8 +6,13 @@
 // (ARVEL_BUS_ADDRESS) before anything uses the bus, so the test program and
 // every program it starts meet on it. Everything started here is killed and
 // reaped when the bus goes.
+//
+// What a started program writes with syslog(3) is kept per program (a
+// preloaded library catches the calls; the test machines have no syslog
+// daemon), so tests assert a real daemon's exact lines and priorities.
 #pragma once
 
+#include "Log/Log.h"
 #include "support/TemporaryFolder.h"
 
 #include <functional>
@@ -39,6 +44,16 @@ public:
     void kill(pid_t pid, int signal);
     // What the program wrote.
     std::string output(pid_t pid) const;
+    // What the program wrote to syslog, oldest first, as a capturing log
+    // sink holds it (the text trimmed, the priority without the facility).
+    std::vector<CapturingLogSink::Entry> syslog(pid_t pid) const;
+    std::vector<std::string> syslogLines(pid_t pid) const;
+
+    // Ends the bus daemon itself (SIGKILL) and reaps it: every connection to
+    // the bus breaks. The bus cannot be started again in this program.
+    void killBus();
+    // Sends the bus daemon a signal: SIGSTOP hangs the bus, SIGCONT lets it go on.
+    void signalBus(int signal);
 
 private:
     TemporaryFolder folder_;
