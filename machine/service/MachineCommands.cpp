@@ -136,6 +136,7 @@ const char* MachineCommands::usage()
            "  log [--since N]                the system log (from line N, counting from 0)\n"
            "  check CONDITION                prints yes or no\n"
            "  wait [--timeout SECONDS] CONDITION   until it holds (default 10 s); exits 1 when it does not\n"
+           "  shutdown                       end every program the machine started, then stop the service\n"
            "Conditions: log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged\n";
 }
 
