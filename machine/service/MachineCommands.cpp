@@ -239,7 +239,7 @@ Result MachineCommands::boot(const Words& args)
         machine_.driver().load();
         out += std::string("driver ") + kKernelExtension + " loaded\n";
     }
-    StartupItems found = StartupItems::find();
+    StartupItems found = StartupItems::find(programs_.switchesUsers());
     for (const std::string& skipped : found.skipped())
         out += "startup item skipped: " + skipped + "\n";
     for (const StartupItem& item : found.items()) {

@@ -4,8 +4,26 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 
-StartupItems StartupItems::find()
+namespace {
+
+// Why a file may not be run as root, or empty when it may.
+std::string unsafeForRoot(const std::string& systemPath)
+{
+    struct stat info {};
+    if (::stat(hostPath(systemPath).c_str(), &info) != 0)
+        return "\"" + systemPath + "\" cannot be examined";
+    if (info.st_uid != 0)
+        return "\"" + systemPath + "\" is not owned by root";
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return "\"" + systemPath + "\" may be written by others than root";
+    return {};
+}
+
+} // namespace
+
+StartupItems StartupItems::find(bool requireRootOwnership)
 {
     namespace fs = std::filesystem;
     StartupItems found;
@@ -27,6 +45,15 @@ StartupItems StartupItems::find()
         if (!fs::is_regular_file(hostPath(executable), error)) {
             found.skipped_.push_back(name + ": no executable \"" + executable + "\"");
             continue;
+        }
+        if (requireRootOwnership) {
+            std::string unsafe = unsafeForRoot(folder);
+            if (unsafe.empty())
+                unsafe = unsafeForRoot(executable);
+            if (!unsafe.empty()) {
+                found.skipped_.push_back(name + ": " + unsafe);
+                continue;
+            }
         }
         found.items_.push_back({name, executable});
     }

@@ -6,6 +6,10 @@
 // Hidden entries are passed over without a word; a plain file, or a folder
 // without its executable, is left out with one line saying why, so a
 // half-installed item never stops the boot.
+//
+// Items run as root, so where the machine really starts them as root an
+// item whose folder or executable is not root's, or that others than root
+// may write, is left out too: anyone who could change it would run as root.
 #pragma once
 
 #include <string>
@@ -21,8 +25,9 @@ class StartupItems {
 public:
     static constexpr const char* kFolder = "/Library/StartupItems";
 
-    // The items on the disk root in force, in name order.
-    static StartupItems find();
+    // The items on the disk root in force, in name order; with
+    // requireRootOwnership, only those safe to run as root.
+    static StartupItems find(bool requireRootOwnership = false);
 
     const std::vector<StartupItem>& items() const { return items_; }
     // One line per entry left out ("Broken: no executable

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -31,6 +34,27 @@ TEST_F(ADiskRoot, FindsStartupItemsInNameOrderAndSaysWhichItLeavesOut)
                                  {"Zeta", "/Library/StartupItems/Zeta/Zeta"}}));
     EXPECT_EQ(found.skipped(), (Strings {"Broken: no executable \"/Library/StartupItems/Broken/Broken\"",
                                    "Folder: no executable \"/Library/StartupItems/Folder/Folder\"", "README: not a folder"}));
+}
+
+TEST_F(ADiskRoot, RunningItemsAsRootLeavesOutThoseOthersCouldChange)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can make files of other owners";
+    disk.writeStartupItem("Arvel");
+    disk.writeStartupItem("GroupWritable");
+    chmod(hostPath("/Library/StartupItems/GroupWritable/GroupWritable").c_str(), 0775);
+    disk.writeStartupItem("OpenFolder");
+    chmod(hostPath("/Library/StartupItems/OpenFolder").c_str(), 0777);
+    disk.writeStartupItem("Users");
+    ASSERT_EQ(chown(hostPath("/Library/StartupItems/Users/Users").c_str(), 501, 20), 0);
+
+    StartupItems safe = StartupItems::find(true);
+    EXPECT_EQ(safe.items(), (std::vector<StartupItem> {{"Arvel", "/Library/StartupItems/Arvel/Arvel"}}));
+    EXPECT_EQ(safe.skipped(),
+        (Strings {"GroupWritable: \"/Library/StartupItems/GroupWritable/GroupWritable\" may be written by others than root",
+            "OpenFolder: \"/Library/StartupItems/OpenFolder\" may be written by others than root",
+            "Users: \"/Library/StartupItems/Users/Users\" is not owned by root"}));
+    EXPECT_EQ(StartupItems::find(false).items().size(), 4u) << "a machine that cannot run them as root runs them all";
 }
 
 TEST_F(ADiskRoot, WithoutStartupItemsFindsNone)
