@@ -125,18 +125,21 @@ int MachineClient::waitFor(const std::vector<std::string>& args)
     check.insert(check.end(), condition.begin(), condition.end());
     const auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     for (;;) {
+        // A service still starting is waited for as well: "serve &" and then
+        // "wait" is how a script begins.
         std::string problem;
         std::optional<Answer> answer = perform(check, &problem);
-        if (!answer)
+        if (!answer && problem != kNoService)
             return fail(problem);
-        if (!answer->ok)
+        if (answer && !answer->ok)
             return fail(answer->output);
-        if (answer->output == "yes\n")
+        if (answer && answer->output == "yes\n")
             return 0;
         if (std::chrono::steady_clock::now() >= limit) {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%g", timeout);
-            return fail("timed out after " + std::string(seconds) + " s waiting for: " + quoted(condition));
+            return fail("timed out after " + std::string(seconds) + " s waiting for: " + quoted(condition)
+                + (answer ? "" : " (" + std::string(kNoService) + ")"));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -1,7 +1,8 @@
 // MachineClient: the command line's side of the machine service. Each verb
 // other than "serve" is sent as words to the service's Perform and its
 // answer printed; "wait" asks "check" again every 50 ms until the
-// condition holds or the time is up, and "shutdown" returns once the
+// condition holds or the time is up (a service not on the bus yet is
+// waited for too), and "shutdown" returns once the
 // service has gone from the bus (so its programs are gone too).
 #pragma once
 

@@ -293,6 +293,15 @@ TEST_F(AMachineService, AWaitThatTimesOutExitsNonZeroSayingWhatItWaitedFor)
         (Ran {1, "arvel-machine: usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged\n"}));
 }
 
+TEST_F(AMachineService, AWaitStartedBeforeTheServiceWaitsForItToComeUp)
+{
+    pid_t waiting = bus_->start(ARVEL_MACHINE_PROGRAM, {"wait", "--timeout", "10", "process", "launchd"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    serve();
+    EXPECT_EQ(bus_->wait(waiting), 0);
+    EXPECT_EQ(bus_->output(waiting), "");
+}
+
 TEST_F(AMachineService, AnswersBadWordsWithTheirMessageAndANonZeroExit)
 {
     serve();
@@ -305,6 +314,8 @@ TEST_F(AMachineService, AnswersBadWordsWithTheirMessageAndANonZeroExit)
 TEST_F(AMachineService, WithoutAServiceTheCommandLineSaysThereIsNone)
 {
     EXPECT_EQ(run({"show", "console"}), (Ran {1, "arvel-machine: no machine service on the bus\n"}));
+    EXPECT_EQ(run({"wait", "--timeout", "0.1", "process", "launchd"}),
+        (Ran {1, "arvel-machine: timed out after 0.1 s waiting for: process launchd (no machine service on the bus)\n"}));
     EXPECT_EQ(run({"show", "console"}, {"ARVEL_BUS_ADDRESS="}),
         (Ran {1, "arvel-machine: no machine service on the bus (ARVEL_BUS_ADDRESS is not set)\n"}));
     EXPECT_EQ(run({"serve", "--root", root_}, {"ARVEL_BUS_ADDRESS="}),
