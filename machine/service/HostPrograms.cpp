@@ -189,7 +189,9 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
 
 void HostPrograms::terminate(int hostPid)
 {
-    if (hostPid > 0)
+    // Each program leads a process group of its own: what it started ends
+    // with it. One that detached into a process of its own is told alone.
+    if (hostPid > 0 && ::kill(-hostPid, SIGTERM) != 0)
         ::kill(hostPid, SIGTERM);
 }
 

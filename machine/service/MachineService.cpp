@@ -43,7 +43,11 @@ bool MachineService::start()
     try {
         bus->connection().requestName(kMachineServiceName);
     } catch (const sdbus::Error& error) {
-        std::fprintf(stderr, "arvel-machine: another machine service holds \"%s\" on the bus\n", kMachineServiceName);
+        // The name is asked for without queueing: a holder means "exists".
+        if (error.getName() == "org.freedesktop.DBus.Error.FileExists" || error.getName() == "System.Error.EEXIST")
+            std::fprintf(stderr, "arvel-machine: another machine service holds \"%s\" on the bus\n", kMachineServiceName);
+        else
+            std::fprintf(stderr, "arvel-machine: unable to take \"%s\" on the bus: %s\n", kMachineServiceName, error.getMessage().c_str());
         return false;
     }
 

@@ -22,7 +22,8 @@ public:
     virtual ~ProgramStarter() = default;
     // Starts the program; its host pid, or -1 with the reason in *problem.
     virtual int start(const ProgramLaunch& launch, std::string* problem) = 0;
-    // Asks a running program to end (SIGTERM); its end comes later.
+    // Asks a running program, and what it started in its process group, to
+    // end (SIGTERM); its end comes later.
     virtual void terminate(int hostPid) = 0;
     // Whether programs really take the ids they are given: only a service
     // running as root may switch users. Otherwise they learn their ids from

@@ -45,6 +45,14 @@ bool isGone(pid_t pid)
     return ::kill(pid, 0) == -1 && errno == ESRCH;
 }
 
+// Gone within a few seconds: reaped by the service once its parent ended.
+bool becomesGone(pid_t pid)
+{
+    for (int tries = 0; tries < 1000 && !isGone(pid); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return isGone(pid);
+}
+
 int parentOf(pid_t pid)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -80,7 +88,7 @@ protected:
     pid_t serve()
     {
         service_ = bus_->start(ARVEL_MACHINE_PROGRAM, {"serve", "--root", root_});
-        for (int tries = 0; tries < 250; ++tries) {
+        for (int tries = 0; tries < 1000; ++tries) {
             if (run({"show", "console"}).status == 0)
                 return service_;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -140,7 +148,7 @@ protected:
     std::string record(const std::string& name)
     {
         const std::string path = root_ + "/records/" + name;
-        for (int tries = 0; tries < 250; ++tries) {
+        for (int tries = 0; tries < 1000; ++tries) {
             std::ifstream file(path);
             std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
             if (!text.empty() && text.back() == '\n')
@@ -180,7 +188,7 @@ TEST_F(AMachineService, BootRunsTheStartupItemAsRootWithNoArgumentsAndAProgramTh
             + root_ + " bus=" + bus_->address() + " cwd=" + root_ + "\n");
     EXPECT_EQ(boot, (Ran {0, "startup item Arvel: pid 2, host pid " + std::to_string(host) + ", UID 0\nlogin window on the console\n"}));
 
-    EXPECT_EQ(run({"wait", "--timeout", "5", "no-process", "Arvel"}), (Ran {0, ""}));
+    EXPECT_EQ(run({"wait", "--timeout", "20", "no-process", "Arvel"}), (Ran {0, ""}));
     EXPECT_EQ(ok({"show", "processes"}), "  PID  HOST-PID  SESSION  COMMAND\n"
                                          "    1         -        -  /sbin/launchd\n"
                                          "    3         -        -  /System/Library/CoreServices/loginwindow.app/Contents/MacOS/loginwindow console\n"
@@ -192,6 +200,7 @@ TEST_F(AMachineService, BootRunsTheStartupItemAsRootWithNoArgumentsAndAProgramTh
 TEST_F(AMachineService, LoginStartsTheLoginItemAsTheUserAndLogoutEndsIt)
 {
     writeLoginItem("alice", "/Applications/Agent.app", "Agent",
+        "sleep 300 &\necho $! > \"$ARVEL_ROOT/records/agent-helper\"\n"
         "echo \"$$ uid=$(id -u) gid=$(id -g) uidvar=$ARVEL_MACHINE_UID pid=$ARVEL_MACHINE_PID\" > \"$ARVEL_ROOT/records/agent\"\n"
         "exec sleep 300\n");
     serve();
@@ -212,10 +221,13 @@ TEST_F(AMachineService, LoginStartsTheLoginItemAsTheUserAndLogoutEndsIt)
             + "   100001  /Applications/Agent.app/Contents/MacOS/Agent\n"
               "front: none\n");
     EXPECT_TRUE(isRunning(host));
+    const pid_t helper = recordedPid("agent-helper");
+    EXPECT_TRUE(isRunning(helper));
 
     EXPECT_EQ(ok({"logout"}), "alice logged out of session 100001: 1 program(s) told to end\nlogin window on the console\n");
-    EXPECT_EQ(run({"wait", "--timeout", "5", "no-process", "Agent"}), (Ran {0, ""}));
+    EXPECT_EQ(run({"wait", "--timeout", "20", "no-process", "Agent"}), (Ran {0, ""}));
     EXPECT_TRUE(isGone(host));
+    EXPECT_TRUE(becomesGone(helper)) << "what the program started in its process group ends with it";
     EXPECT_EQ(ok({"log", "--since", "6"}),
         "arvel-machine[0] <Notice>: Agent (pid 3, host pid " + std::to_string(host) + ") ended by signal 15\n");
 }
@@ -251,7 +263,7 @@ TEST_F(AMachineService, ReapsADetachedProgramAndLeavesNoProcessBehindAtShutdown)
     const pid_t detached = recordedPid("detached");
     const pid_t stubborn = recordedPid("stubborn");
     const pid_t waiting = recordedPid("waiting");
-    EXPECT_EQ(run({"wait", "--timeout", "5", "no-process", "Detaching"}), (Ran {0, ""}));
+    EXPECT_EQ(run({"wait", "--timeout", "20", "no-process", "Detaching"}), (Ran {0, ""}));
     EXPECT_TRUE(isRunning(detached));
     EXPECT_EQ(parentOf(detached), service) << "the service is the subreaper of what its programs leave";
     EXPECT_TRUE(isRunning(stubborn));
