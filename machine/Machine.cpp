@@ -34,6 +34,7 @@ void Machine::reset()
     hidSystem_.boot();
     power_.reset();
     systemLog_.reset();
+    alerts_.reset();
     realUid_ = 0;
     effectiveUid_ = 0;
     hostProcess_ = false;

@@ -8,6 +8,7 @@
 // own files. The disk is the folder named by the disk root.
 #pragma once
 
+#include "Alerts.h"
 #include "Console.h"
 #include "DynamicStore.h"
 #include "Failures.h"
@@ -45,6 +46,7 @@ public:
     HIDSystem& hidSystem() { return hidSystem_; }
     SystemPower& power() { return power_; }
     SystemLog& systemLog() { return systemLog_; }
+    Alerts& alerts() { return alerts_; }
 
     // The identity of the program running on the machine. In-process it is
     // simulated; where the program really runs as root, the Unix shims also
@@ -108,6 +110,7 @@ private:
     HIDSystem hidSystem_;
     SystemPower power_;
     SystemLog systemLog_;
+    Alerts alerts_;
     std::uint32_t realUid_ = 0;
     std::uint32_t effectiveUid_ = 0;
     bool hostProcess_ = false;

@@ -131,6 +131,14 @@ const Process* Processes::frontProcess() const
     return processWithPid(frontPid_);
 }
 
+std::vector<const Process*> Processes::all() const
+{
+    std::vector<const Process*> out;
+    for (const auto& [pid, p] : processes_)
+        out.push_back(&p);
+    return out;
+}
+
 std::vector<const Process*> Processes::applications() const
 {
     std::vector<const Process*> out;

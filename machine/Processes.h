@@ -89,6 +89,8 @@ public:
     const Process* processWithHostPid(int hostPid) const;
     // Null when no application is in front.
     const Process* frontProcess() const;
+    // Every process, Unix processes and the login window included, in pid order.
+    std::vector<const Process*> all() const;
     // The enumerated applications in launch order.
     std::vector<const Process*> applications() const;
     // What "/bin/ps -axww" prints: a header line, then one line per process

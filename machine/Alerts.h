@@ -1,0 +1,41 @@
+// The alerts shown to the person at the console: each with its title, its
+// message and its buttons, in the order they appeared. Programs that warn
+// the user (the install check, the preference pane) add to it; the machine's
+// command line shows it. An alert stays until it is dismissed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace machine {
+
+struct Alert {
+    std::uint64_t id = 0;      // given by show(); never reused
+    int pid = 0;               // the machine process that showed it (0: unknown)
+    std::string title;
+    std::string message;
+    std::vector<std::string> buttons; // the default button first
+};
+
+class Alerts {
+public:
+    // Puts the alert on the screen; its id.
+    std::uint64_t show(Alert alert);
+    // Takes it away; false when no such alert is shown.
+    bool dismiss(std::uint64_t id);
+    const std::vector<Alert>& shown() const { return shown_; }
+
+    // "alerts: none", or one line per alert:
+    // "alert 1 from pid 4: \"Title\" \"Message\" [OK] [Cancel]".
+    std::string describe() const;
+
+    // Nothing shown; ids start again.
+    void reset();
+
+private:
+    std::vector<Alert> shown_;
+    std::uint64_t nextId_ = 1;
+};
+
+} // namespace machine

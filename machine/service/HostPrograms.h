@@ -1,0 +1,62 @@
+// HostPrograms: the real processes behind the machine's processes.
+//
+// The service starts each program with fork and exec, in a process group of
+// its own, standard input from the null device, the working folder at the
+// disk root, and an environment that leads it to this machine:
+// ARVEL_BUS_ADDRESS, ARVEL_ROOT (the disk root), ARVEL_MACHINE (the
+// service's bus name), ARVEL_MACHINE_PID (its machine process) and
+// ARVEL_MACHINE_UID (the user it runs as). When the service is root, the
+// program takes the user's real group and user ids before exec. A program
+// that cannot be started (missing, not executable, refused its ids) is
+// reported by start() itself, never as a process that ends at once.
+//
+// The service is a child subreaper: a program that detaches (daemon()) and
+// every other descendant falls back to it when its parent ends, so each end
+// is reaped here. The news comes from the run loop: SIGCHLD, SIGTERM and
+// SIGINT are blocked and read from a signal descriptor, which is a source
+// of the run loop; nothing runs on a thread or in a signal handler.
+//
+// endAll() is the service's last act: every descendant gets SIGTERM, those
+// still running after the grace period SIGKILL, and all are reaped, so the
+// service leaves no process behind.
+#pragma once
+
+#include "machine/service/ProgramStarter.h"
+
+#include <functional>
+#include <memory>
+
+class FileDescriptorSource;
+
+class HostPrograms final : public ProgramStarter {
+public:
+    using EndedHandler = std::function<void(int hostPid, int status)>;   // status as waitpid gives it
+    using StopHandler = std::function<void(int signal)>;
+
+    // Becomes the subreaper and watches the signals from the current run
+    // loop; null with one logged line when the host refuses.
+    static std::unique_ptr<HostPrograms> create(std::string machineName, EndedHandler ended, StopHandler stop);
+    ~HostPrograms() override;
+
+    int start(const ProgramLaunch& launch, std::string* problem) override;
+    void terminate(int hostPid) override;
+    bool switchesUsers() const override;
+
+    // Ends and reaps every descendant; graceSeconds between SIGTERM and
+    // SIGKILL. Each one reaped is told to the ended handler.
+    void endAll(double graceSeconds = 2.0);
+
+    // The service's descendants on the host (any depth), from /proc.
+    static std::vector<int> descendants();
+
+private:
+    HostPrograms(std::string machineName, EndedHandler ended, StopHandler stop, int signalFd);
+    void signalsArrived();
+    void reap();
+
+    std::string machineName_;
+    EndedHandler ended_;
+    StopHandler stop_;
+    int signalFd_ = -1;
+    std::shared_ptr<FileDescriptorSource> source_;
+};

@@ -1,0 +1,781 @@
+#include "machine/service/MachineCommands.h"
+
+#include "Foundation/Format.h"
+#include "Paths/DiskRoot.h"
+#include "RunLoop/Clock.h"
+#include "machine/Machine.h"
+#include "machine/service/ApplicationBundle.h"
+#include "machine/service/LoginItems.h"
+#include "machine/service/StartupItems.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kKernelExtension = "/System/Library/Extensions/Arvel.kext";
+
+using Result = MachineCommands::Result;
+
+Result failure(std::string message)
+{
+    return {false, std::move(message)};
+}
+
+Result answer(std::string output)
+{
+    return {true, std::move(output)};
+}
+
+std::optional<long long> integerArgument(const std::string& word, long long min, long long max)
+{
+    if (word.empty())
+        return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(word.c_str(), &end, 10);
+    if (errno || *end || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> numberArgument(const std::string& word)
+{
+    if (word.empty())
+        return std::nullopt;
+    char* end = nullptr;
+    double value = std::strtod(word.c_str(), &end);
+    if (*end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::string number(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string point(double x, double y)
+{
+    return "(" + number(x) + ", " + number(y) + ")";
+}
+
+bool isUserName(const std::string& name)
+{
+    if (name.empty() || name.size() > 32 || name == "loginwindow")
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        bool other = (c >= '0' && c <= '9') || c == '.' || c == '-';
+        if (!letter && (i == 0 || !other))
+            return false;
+    }
+    return true;
+}
+
+std::string who(const machine::Process& process)
+{
+    return process.name + " (pid " + std::to_string(process.pid) + ")";
+}
+
+std::string endDescription(int status)
+{
+    if (WIFEXITED(status))
+        return "exited with status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return "ended by signal " + std::to_string(WTERMSIG(status));
+    return "ended";
+}
+
+std::string joined(const std::vector<std::string>& words, std::size_t from)
+{
+    std::string out;
+    for (std::size_t i = from; i < words.size(); ++i)
+        out += (i > from ? " " : "") + words[i];
+    return out;
+}
+
+} // namespace
+
+MachineCommands::MachineCommands(machine::Machine& machine, ProgramStarter& programs) : machine_(machine), programs_(programs)
+{
+}
+
+const char* MachineCommands::usage()
+{
+    return "Users and sessions:\n"
+           "  add-user NAME UID              a user of the machine (GID 20, home /Users/NAME)\n"
+           "  boot                           load Arvel.kext if installed, run /Library/StartupItems, show the login window\n"
+           "  login USER                     USER logs in (home folder made at the first login, login items started)\n"
+           "  logout [USER]                  the session ends (default: the console's); its programs are told to end\n"
+           "  switch USER|loginwindow        fast user switching: the other session goes to the background\n"
+           "Applications and windows:\n"
+           "  launch NAME [BUNDLE-ID [BUNDLE-PATH]]  an application in the console's session (no real program)\n"
+           "  quit NAME|PID                  an application or program ends (a real one gets SIGTERM)\n"
+           "  front NAME|PID                 the application comes to the front\n"
+           "  window APP [--button X Y W H] [--sheet-of WINDOW]\n"
+           "                                 APP opens a window (or a sheet on one), with a default button\n"
+           "  close APP ELEMENT              APP closes a window or sheet\n"
+           "Pointer, trackpad, power, driver:\n"
+           "  press | release                the mouse button goes down | up\n"
+           "  pointer X Y                    the user moves the pointer\n"
+           "  finger X Y                     the finger touches the trackpad at X Y (the driver notes it while calibrating)\n"
+           "  sleep | wake | can-sleep       the machine sleeps | wakes | asks whether it may sleep\n"
+           "  load-driver | unload-driver    the trackpad driver loads | unloads\n"
+           "Looking:\n"
+           "  show driver|hid|pointer|processes|sessions|console|alerts|power\n"
+           "  log [--since N]                the system log (from line N, counting from 0)\n"
+           "  check CONDITION                prints yes or no\n"
+           "  wait [--timeout SECONDS] CONDITION   until it holds (default 10 s); exits 1 when it does not\n"
+           "  shutdown                       end every program the machine started, then stop the service\n"
+           "Conditions: log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged\n";
+}
+
+Result MachineCommands::perform(const Words& words)
+{
+    if (words.empty())
+        return failure("no verb given (see arvel-machine --help)");
+    const std::string& verb = words[0];
+    const Words args(words.begin() + 1, words.end());
+    if (verb == "add-user")
+        return addUser(args);
+    if (verb == "boot")
+        return boot(args);
+    if (verb == "login")
+        return login(args);
+    if (verb == "logout")
+        return logout(args);
+    if (verb == "switch")
+        return switchUser(args);
+    if (verb == "launch")
+        return launch(args);
+    if (verb == "quit")
+        return quit(args);
+    if (verb == "front")
+        return front(args);
+    if (verb == "window")
+        return window(args);
+    if (verb == "close")
+        return close(args);
+    if (verb == "press" || verb == "release")
+        return mouseButton(args, verb == "press");
+    if (verb == "pointer")
+        return movePointer(args);
+    if (verb == "finger")
+        return finger(args);
+    if (verb == "sleep" || verb == "wake" || verb == "can-sleep")
+        return power(verb, args);
+    if (verb == "load-driver" || verb == "unload-driver")
+        return driver(verb == "load-driver", args);
+    if (verb == "show")
+        return show(args);
+    if (verb == "log")
+        return log(args);
+    if (verb == "check")
+        return check(args);
+    if (verb == "shutdown")
+        return shutdown(args);
+    return failure("unknown verb \"" + verb + "\" (see arvel-machine --help)");
+}
+
+Result MachineCommands::done(std::string output)
+{
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        if (end > start)
+            note(output.substr(start, end - start));
+        start = end + 1;
+    }
+    return answer(std::move(output));
+}
+
+void MachineCommands::note(const std::string& message, int priority)
+{
+    machine_.systemLog().append({currentDate(), "arvel-machine", 0, priority, message});
+}
+
+// --- users and sessions ---
+
+Result MachineCommands::addUser(const Words& args)
+{
+    if (args.size() != 2)
+        return failure("usage: add-user NAME UID");
+    if (!isUserName(args[0]))
+        return failure("\"" + args[0] + "\" is not a user name (letters, digits, '_', '.', '-'; a letter first)");
+    auto uid = integerArgument(args[1], 0, 0xFFFFFFFELL);
+    if (!uid)
+        return failure("\"" + args[1] + "\" is not a user id (0 to 4294967294)");
+    auto& users = machine_.users();
+    if (users.userNamed(args[0]))
+        return failure("a user named \"" + args[0] + "\" already exists");
+    if (const machine::User* holder = users.userWithId(static_cast<std::uint32_t>(*uid)))
+        return failure("UID " + args[1] + " already belongs to \"" + holder->name + "\"");
+    const machine::User& user = users.addUser(args[0], static_cast<std::uint32_t>(*uid));
+    return done(stringWithFormat("added user %@ (UID %u, GID %u, home %@)\n", user.name, user.uid, user.gid, user.home));
+}
+
+Result MachineCommands::boot(const Words& args)
+{
+    if (!args.empty())
+        return failure("usage: boot");
+    if (booted_)
+        return failure("the machine is already booted");
+    booted_ = true;
+    std::string out;
+    std::error_code error;
+    if (std::filesystem::exists(hostPath(kKernelExtension), error) && !machine_.driver().isLoaded()) {
+        machine_.driver().load();
+        out += std::string("driver ") + kKernelExtension + " loaded\n";
+    }
+    StartupItems found = StartupItems::find(programs_.switchesUsers());
+    for (const std::string& skipped : found.skipped())
+        out += "startup item skipped: " + skipped + "\n";
+    for (const StartupItem& item : found.items()) {
+        const machine::Process& process = machine_.processes().startUnixProcess(item.executable);
+        out += startProgram("startup item " + item.name, {process.pid, item.executable, {}, 0, 0});
+    }
+    machine_.processes().startLoginWindow();
+    machine_.console().showLoginWindow();
+    out += "login window on the console\n";
+    return done(out);
+}
+
+Result MachineCommands::login(const Words& args)
+{
+    if (args.size() != 1)
+        return failure("usage: login USER");
+    if (!booted_)
+        return failure("the machine has not booted (boot first)");
+    const machine::User* user = machine_.users().userNamed(args[0]);
+    if (!user)
+        return failure("no user named \"" + args[0] + "\" (add-user first)");
+    const std::string name = user->name;
+    for (const machine::LoginSession& session : machine_.loginSessions().all()) {
+        if (session.userName != name)
+            continue;
+        if (session.onConsole)
+            return failure(name + " is already logged in on the console");
+        machine_.loginSessions().switchTo(session.id);
+        machine_.console().login(name);
+        return done(stringWithFormat("%@'s session %u is back on the console\n", name, session.id));
+    }
+
+    std::string out;
+    std::error_code error;
+    if (!std::filesystem::exists(hostPath(user->home), error)) {
+        if (!machine_.createHomeFolder(name))
+            return failure("unable to create the home folder " + user->home);
+        if (programs_.switchesUsers()) {
+            // Made by root for the user: the user owns the folders.
+            for (const char* folder : {"", "/Library", "/Library/Preferences"}) {
+                std::string path = hostPath(user->home + folder);
+                if (::chown(path.c_str(), user->uid, user->gid) != 0)
+                    out += "unable to give " + user->home + folder + " to UID " + std::to_string(user->uid) + "\n";
+            }
+        }
+        out += "home folder " + user->home + " created\n";
+    }
+    machine_.console().login(name);
+    const machine::LoginSession* session = machine_.loginSessions().login(name);
+    out += stringWithFormat("%@ logged in: session %u on the console\n", name, session->id);
+    out += startLoginItems(name);
+    return done(out);
+}
+
+std::string MachineCommands::startLoginItems(const std::string& userName)
+{
+    const machine::User* user = machine_.users().userNamed(userName);
+    const machine::LoginSession* session = nullptr;
+    for (const machine::LoginSession& s : machine_.loginSessions().all())
+        if (s.userName == userName)
+            session = machine_.loginSessions().session(s.id);
+    if (!user || !session)
+        return {};
+    std::string out;
+    LoginItems items = LoginItems::readForHome(user->home);
+    for (const std::string& problem : items.problems())
+        out += "login item skipped: " + problem + "\n";
+    for (const LoginItem& item : items.items()) {
+        std::string problem;
+        std::optional<ApplicationBundle> bundle = ApplicationBundle::read(item.path, &problem);
+        if (!bundle) {
+            out += "login item skipped: " + problem + "\n";
+            continue;
+        }
+        const machine::Process& process = machine_.processes().launch(
+            machine::ApplicationSpec(bundle->executableName(), bundle->identifier(), bundle->path(), {}, session->id));
+        out += startProgram("login item " + bundle->path() + (item.hide ? " (hidden)" : ""),
+            {process.pid, bundle->executable(), {}, user->uid, user->gid});
+    }
+    return out;
+}
+
+std::string MachineCommands::startProgram(const std::string& what, ProgramLaunch launch)
+{
+    std::string problem;
+    int hostPid = programs_.start(launch, &problem);
+    if (hostPid < 0) {
+        machine_.processes().quit(launch.machinePid);
+        return what + " failed: " + problem + "\n";
+    }
+    machine_.processes().setHostPid(launch.machinePid, hostPid);
+    return stringWithFormat("%@: pid %d, host pid %d, UID %u\n", what, launch.machinePid, hostPid, launch.uid);
+}
+
+std::size_t MachineCommands::endSessionPrograms(std::uint32_t session)
+{
+    std::vector<int> pids;
+    for (const machine::Process* process : machine_.processes().all())
+        if (process->session == session)
+            pids.push_back(process->pid);
+    for (int pid : pids) {
+        const machine::Process* process = machine_.processes().processWithPid(pid);
+        if (process->hostPid > 0)
+            programs_.terminate(process->hostPid);
+        else
+            machine_.processes().quit(pid);
+    }
+    return pids.size();
+}
+
+Result MachineCommands::logout(const Words& args)
+{
+    if (args.size() > 1)
+        return failure("usage: logout [USER]");
+    const machine::LoginSession* session = nullptr;
+    if (args.empty()) {
+        session = machine_.loginSessions().consoleSession();
+        if (!session)
+            return failure("nobody is logged in on the console");
+    } else {
+        if (!machine_.users().userNamed(args[0]))
+            return failure("no user named \"" + args[0] + "\"");
+        for (const machine::LoginSession& s : machine_.loginSessions().all())
+            if (s.userName == args[0])
+                session = machine_.loginSessions().session(s.id);
+        if (!session)
+            return failure(args[0] + " is not logged in");
+    }
+    const std::string name = session->userName;
+    const std::uint32_t id = session->id;
+    const bool onConsole = session->onConsole;
+    std::size_t ended = endSessionPrograms(id);
+    machine_.loginSessions().logout(id);
+    std::string out = stringWithFormat("%@ logged out of session %u: %u program(s) told to end\n", name, id, static_cast<unsigned>(ended));
+    if (onConsole) {
+        machine_.console().showLoginWindow();
+        out += "login window on the console\n";
+    }
+    return done(out);
+}
+
+Result MachineCommands::switchUser(const Words& args)
+{
+    if (args.size() != 1)
+        return failure("usage: switch USER|loginwindow");
+    if (!booted_)
+        return failure("the machine has not booted (boot first)");
+    if (args[0] == "loginwindow") {
+        if (!machine_.loginSessions().consoleSession() && machine_.console().state() == machine::Console::State::LoginWindow)
+            return answer("the login window is already on the console\n");
+        machine_.loginSessions().switchToLoginWindow();
+        machine_.console().showLoginWindow();
+        return done("login window on the console\n");
+    }
+    if (!machine_.users().userNamed(args[0]))
+        return failure("no user named \"" + args[0] + "\"");
+    for (const machine::LoginSession& session : machine_.loginSessions().all()) {
+        if (session.userName != args[0])
+            continue;
+        if (session.onConsole)
+            return answer(args[0] + " is already on the console\n");
+        machine_.loginSessions().switchTo(session.id);
+        machine_.console().login(args[0]);
+        return done(stringWithFormat("switched to %@'s session %u\n", args[0], session.id));
+    }
+    return failure(args[0] + " has no login session (login first)");
+}
+
+// --- applications and windows ---
+
+const machine::Process* MachineCommands::processNamed(const std::string& word, std::string* problem) const
+{
+    if (auto pid = integerArgument(word, 1, 0x7FFFFFFF)) {
+        const machine::Process* process = machine_.processes().processWithPid(static_cast<int>(*pid));
+        if (!process)
+            *problem = "no process with pid " + word;
+        return process;
+    }
+    const machine::Process* found = nullptr;
+    for (const machine::Process* process : machine_.processes().all()) {
+        if (process->name != word)
+            continue;
+        if (found) {
+            *problem = "more than one process is named \"" + word + "\"; give its pid";
+            return nullptr;
+        }
+        found = process;
+    }
+    if (!found)
+        *problem = "no process named \"" + word + "\"";
+    return found;
+}
+
+Result MachineCommands::launch(const Words& args)
+{
+    if (args.empty() || args.size() > 3 || args[0].empty())
+        return failure("usage: launch NAME [BUNDLE-ID [BUNDLE-PATH]]");
+    if (args.size() == 3 && (args[2].empty() || args[2][0] != '/'))
+        return failure("the bundle path \"" + args[2] + "\" is not absolute");
+    const machine::LoginSession* session = machine_.loginSessions().consoleSession();
+    const machine::Process& process = machine_.processes().launch(machine::ApplicationSpec(
+        args[0], args.size() > 1 ? args[1] : "", args.size() > 2 ? normalizeSystemPath(args[2]) : "", {}, session ? session->id : 0));
+    return done("launched " + who(process) + "\n");
+}
+
+Result MachineCommands::quit(const Words& args)
+{
+    if (args.size() != 1)
+        return failure("usage: quit NAME|PID");
+    std::string problem;
+    const machine::Process* process = processNamed(args[0], &problem);
+    if (!process)
+        return failure(problem);
+    if (process->pid == 1)
+        return failure(who(*process) + " does not quit");
+    if (process->hostPid > 0) {
+        programs_.terminate(process->hostPid);
+        return done(stringWithFormat("asked %@ (pid %d, host pid %d) to quit\n", process->name, process->pid, process->hostPid));
+    }
+    const std::string gone = who(*process);
+    machine_.processes().quit(process->pid);
+    return done(gone + " quit\n");
+}
+
+Result MachineCommands::front(const Words& args)
+{
+    if (args.size() != 1)
+        return failure("usage: front NAME|PID");
+    std::string problem;
+    const machine::Process* process = processNamed(args[0], &problem);
+    if (!process)
+        return failure(problem);
+    if (!process->enumerated)
+        return failure(who(*process) + " is no application that can come to the front");
+    machine_.processes().bringToFront(process->pid);
+    return done(who(*process) + " in front\n");
+}
+
+Result MachineCommands::window(const Words& args)
+{
+    const char* usage = "usage: window APP [--button X Y W H] [--sheet-of WINDOW]";
+    if (args.empty())
+        return failure(usage);
+    std::optional<machine::ButtonSpec> button;
+    std::uint64_t parent = 0;
+    for (std::size_t i = 1; i < args.size();) {
+        if (args[i] == "--button") {
+            if (button || i + 4 >= args.size())
+                return failure(usage);
+            auto x = numberArgument(args[i + 1]), y = numberArgument(args[i + 2]);
+            auto w = numberArgument(args[i + 3]), h = numberArgument(args[i + 4]);
+            if (!x || !y || !w || !h || *w < 0 || *h < 0)
+                return failure("--button takes four numbers X Y W H (W and H not negative)");
+            button = machine::ButtonSpec {{*x, *y}, {*w, *h}};
+            i += 5;
+        } else if (args[i] == "--sheet-of") {
+            if (parent || i + 1 >= args.size())
+                return failure(usage);
+            auto window = integerArgument(args[i + 1], 1, 0x7FFFFFFFFFFFFFFFLL);
+            if (!window)
+                return failure("--sheet-of takes a window number");
+            parent = static_cast<std::uint64_t>(*window);
+            i += 2;
+        } else {
+            return failure(usage);
+        }
+    }
+    std::string problem;
+    const machine::Process* process = processNamed(args[0], &problem);
+    if (!process)
+        return failure(problem);
+    auto& accessibility = machine_.accessibility();
+    std::uint64_t element = parent ? accessibility.openSheet(process->pid, parent, button) : accessibility.openWindow(process->pid, button);
+    if (!element)
+        return failure(parent ? stringWithFormat("%@ has no window %llu", who(*process), static_cast<unsigned long long>(parent))
+                              : who(*process) + " cannot open a window");
+    std::string out = parent ? stringWithFormat("sheet %llu on window %llu of %@", static_cast<unsigned long long>(element),
+                                   static_cast<unsigned long long>(parent), who(*process))
+                             : stringWithFormat("window %llu of %@", static_cast<unsigned long long>(element), who(*process));
+    if (button) {
+        machine::ElementRef ref = accessibility.defaultButtonOf({process->pid, element});
+        out += stringWithFormat(", default button %llu at %@ size %@ x %@", static_cast<unsigned long long>(ref.element),
+            point(button->position.x, button->position.y), number(button->size.width), number(button->size.height));
+    }
+    return done(out + "\n");
+}
+
+Result MachineCommands::close(const Words& args)
+{
+    if (args.size() != 2)
+        return failure("usage: close APP ELEMENT");
+    auto element = integerArgument(args[1], 1, 0x7FFFFFFFFFFFFFFFLL);
+    if (!element)
+        return failure("\"" + args[1] + "\" is not a window or sheet number");
+    std::string problem;
+    const machine::Process* process = processNamed(args[0], &problem);
+    if (!process)
+        return failure(problem);
+    if (!machine_.accessibility().close(process->pid, static_cast<std::uint64_t>(*element)))
+        return failure(who(*process) + " has no window or sheet " + args[1]);
+    return done("closed " + args[1] + " of " + who(*process) + "\n");
+}
+
+// --- pointer, trackpad, power, driver ---
+
+Result MachineCommands::mouseButton(const Words& args, bool down)
+{
+    if (!args.empty())
+        return failure(down ? "usage: press" : "usage: release");
+    auto& pointer = machine_.pointer();
+    if (down)
+        pointer.press();
+    else
+        pointer.release();
+    auto at = pointer.position();
+    return done(std::string("mouse button ") + (down ? "down" : "up") + " at " + point(at.x, at.y) + "\n");
+}
+
+Result MachineCommands::movePointer(const Words& args)
+{
+    auto x = args.size() == 2 ? numberArgument(args[0]) : std::nullopt;
+    auto y = args.size() == 2 ? numberArgument(args[1]) : std::nullopt;
+    if (!x || !y)
+        return failure("usage: pointer X Y (two numbers)");
+    machine_.pointer().moveTo({*x, *y});
+    return done("pointer moved to " + point(*x, *y) + "\n");
+}
+
+Result MachineCommands::finger(const Words& args)
+{
+    auto x = args.size() == 2 ? integerArgument(args[0], INT32_MIN, INT32_MAX) : std::nullopt;
+    auto y = args.size() == 2 ? integerArgument(args[1], INT32_MIN, INT32_MAX) : std::nullopt;
+    if (!x || !y)
+        return failure("usage: finger X Y (two whole numbers)");
+    auto& driver = machine_.driver();
+    driver.touch(static_cast<std::int32_t>(*x), static_cast<std::int32_t>(*y));
+    std::string out = stringWithFormat("finger at (%lld, %lld)", *x, *y);
+    if (!driver.isLoaded())
+        out += ": no driver loaded";
+    else if (!driver.calibrationMode())
+        out += ": the driver is not calibrating";
+    else {
+        auto g = driver.observedGeometry();
+        out += stringWithFormat(": observed {MinX = %d; MinY = %d; MaxX = %d; MaxY = %d; }", g.minX, g.minY, g.maxX, g.maxY);
+    }
+    return done(out + "\n");
+}
+
+Result MachineCommands::power(const std::string& verb, const Words& args)
+{
+    if (!args.empty())
+        return failure("usage: " + verb);
+    auto& power = machine_.power();
+    const unsigned clients = static_cast<unsigned>(power.clientCount());
+    if (verb == "sleep") {
+        if (power.isAsleep())
+            return failure("the machine is already asleep");
+        power.sleep();
+        return done(stringWithFormat("the machine sleeps: told %u power client(s)\n", clients));
+    }
+    if (verb == "wake") {
+        if (!power.isAsleep())
+            return failure("the machine is awake");
+        power.wake();
+        return done(stringWithFormat("the machine wakes: told %u power client(s)\n", clients));
+    }
+    if (power.isAsleep())
+        return failure("the machine is asleep");
+    power.askCanSleep();
+    return done(stringWithFormat("asked %u power client(s) whether the machine may sleep\n", clients));
+}
+
+Result MachineCommands::driver(bool load, const Words& args)
+{
+    if (!args.empty())
+        return failure(load ? "usage: load-driver" : "usage: unload-driver");
+    auto& driver = machine_.driver();
+    if (load == driver.isLoaded())
+        return failure(load ? "the driver is already loaded" : "the driver is not loaded");
+    if (load)
+        driver.load();
+    else
+        driver.unload();
+    return done(load ? "driver loaded\n" : "driver unloaded\n");
+}
+
+// --- looking ---
+
+Result MachineCommands::show(const Words& args)
+{
+    const char* usage = "usage: show driver|hid|pointer|processes|sessions|console|alerts|power";
+    if (args.size() != 1)
+        return failure(usage);
+    const std::string& what = args[0];
+    if (what == "driver")
+        return answer(machine_.driver().describe());
+    if (what == "hid")
+        return answer(machine_.hidSystem().describe());
+    if (what == "pointer")
+        return answer(describePointer());
+    if (what == "processes")
+        return answer(describeProcesses());
+    if (what == "sessions")
+        return answer(describeSessions());
+    if (what == "console")
+        return answer(machine_.console().describe() + "\n");
+    if (what == "alerts")
+        return answer(machine_.alerts().describe());
+    if (what == "power")
+        return answer(describePower());
+    return failure(usage);
+}
+
+std::string MachineCommands::describeProcesses() const
+{
+    std::string out = "  PID  HOST-PID  SESSION  COMMAND\n";
+    for (const machine::Process* process : machine_.processes().all()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%5d  %8s  %7s  ", process->pid,
+            process->hostPid > 0 ? std::to_string(process->hostPid).c_str() : "-",
+            process->session ? std::to_string(process->session).c_str() : "-");
+        out += line + process->command + "\n";
+    }
+    const machine::Process* front = machine_.processes().frontProcess();
+    out += "front: " + (front ? who(*front) : std::string("none")) + "\n";
+    return out;
+}
+
+std::string MachineCommands::describeSessions() const
+{
+    auto sessions = machine_.loginSessions().all();
+    if (sessions.empty())
+        return "sessions: none\n";
+    std::string out;
+    for (const machine::LoginSession& session : sessions)
+        out += stringWithFormat("session %u: %@ (UID %u), %s\n", session.id, session.userName, session.uid,
+            session.onConsole ? "on the console" : "in the background");
+    return out;
+}
+
+std::string MachineCommands::describePointer() const
+{
+    const auto& pointer = machine_.pointer();
+    std::string held;
+    for (int button = 0; button < 32; ++button)
+        if (pointer.buttonState() & (1u << button))
+            held += (held.empty() ? "" : " ") + std::to_string(button);
+    auto at = pointer.position();
+    std::string out = "pointer at " + point(at.x, at.y) + ", buttons held: " + (held.empty() ? "none" : held) + ", warps: ";
+    const auto& warps = pointer.warps();
+    if (warps.empty())
+        out += "none";
+    else
+        out += std::to_string(warps.size()) + ", the last to " + point(warps.back().x, warps.back().y);
+    return out + "\n";
+}
+
+std::string MachineCommands::describePower() const
+{
+    const auto& power = machine_.power();
+    std::string out = stringWithFormat(
+        "power: %s, %u client(s)\n", power.isAsleep() ? "asleep" : "awake", static_cast<unsigned>(power.clientCount()));
+    for (const auto& message : power.messages())
+        out += stringWithFormat("  %@ to client %llu (0x%llx): %s\n", machine::SystemPower::messageName(message.type),
+            static_cast<unsigned long long>(message.client), static_cast<unsigned long long>(message.argument),
+            message.acknowledged ? "acknowledged" : "not acknowledged");
+    return out;
+}
+
+Result MachineCommands::log(const Words& args)
+{
+    std::size_t from = 0;
+    if (args.size() == 2 && args[0] == "--since") {
+        auto since = integerArgument(args[1], 0, 0x7FFFFFFFFFFFFFFFLL);
+        if (!since)
+            return failure("--since takes a line number (0 or more)");
+        from = static_cast<std::size_t>(*since);
+    } else if (!args.empty()) {
+        return failure("usage: log [--since N]");
+    }
+    return answer(machine_.systemLog().describe(from));
+}
+
+Result MachineCommands::check(const Words& args)
+{
+    const char* usage = "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged";
+    if (args.empty())
+        return failure(usage);
+    const std::string& kind = args[0];
+    bool holds = false;
+    if (kind == "log") {
+        if (args.size() < 2)
+            return failure("usage: check log TEXT");
+        const std::string text = joined(args, 1);
+        // As "log" prints the line: "arveld[2] <Notice>: Daemon started."
+        for (const auto& line : machine_.systemLog().lines()) {
+            std::string shown = line.program + "[" + std::to_string(line.pid) + "] <" + machine::priorityName(line.priority) + ">: " + line.message;
+            if ((holds = shown.find(text) != std::string::npos))
+                break;
+        }
+    } else if (kind == "process" || kind == "no-process") {
+        if (args.size() != 2)
+            return failure("usage: check " + kind + " NAME");
+        for (const machine::Process* process : machine_.processes().all())
+            holds = holds || process->name == args[1];
+        if (kind == "no-process")
+            holds = !holds;
+    } else if (kind == "driver-app-writes") {
+        auto count = args.size() == 2 ? integerArgument(args[1], 0, 0x7FFFFFFFFFFFFFFFLL) : std::nullopt;
+        if (!count)
+            return failure("usage: check driver-app-writes N (0 or more)");
+        holds = machine_.driver().applicationPropertiesWrites() >= static_cast<std::size_t>(*count);
+    } else if (kind == "power-acknowledged") {
+        if (args.size() != 1)
+            return failure("usage: check power-acknowledged");
+        holds = machine_.power().everyMessageAcknowledged();
+    } else {
+        return failure(usage);
+    }
+    return answer(holds ? "yes\n" : "no\n");
+}
+
+Result MachineCommands::shutdown(const Words& args)
+{
+    if (!args.empty())
+        return failure("usage: shutdown");
+    shutdownRequested_ = true;
+    return done("shutting down\n");
+}
+
+void MachineCommands::hostProgramEnded(int hostPid, int status)
+{
+    const machine::Process* process = machine_.processes().processWithHostPid(hostPid);
+    if (!process)
+        return;
+    const int pid = process->pid;
+    note(stringWithFormat("%@ (pid %d, host pid %d) %@", process->name, pid, hostPid, endDescription(status)));
+    machine_.processes().quit(pid);
+}

@@ -1,0 +1,91 @@
+// MachineCommands: the words of the machine's command line, performed on
+// the model.
+//
+// Each verb checks all of its words before it touches anything: a verb with
+// bad arguments answers a message saying what is wrong, and changes
+// nothing. Verbs that change the machine answer what they did in a few
+// lines and note the same in the machine's system log under the program
+// name "arvel-machine" (pid 0, the machine itself), so the log of a run
+// reads as its story. Outputs of "show" are the models' own descriptions.
+//
+// Real programs (startup items at boot, login items at login) are started
+// through the ProgramStarter, each registered first as a machine process
+// whose host pid is then recorded; when a host process ends, its machine
+// process quits (hostProgramEnded).
+#pragma once
+
+#include "machine/service/ProgramStarter.h"
+
+#include <string>
+#include <vector>
+
+namespace machine {
+class Machine;
+struct Process;
+}
+
+class MachineCommands {
+public:
+    struct Result {
+        bool ok = true;
+        std::string output; // the answer; on failure the message (no program prefix)
+        bool operator==(const Result&) const = default;
+    };
+
+    MachineCommands(machine::Machine& machine, ProgramStarter& programs);
+
+    Result perform(const std::vector<std::string>& words);
+
+    // A host process the service started (or one of its descendants) ended
+    // with this waitpid status.
+    void hostProgramEnded(int hostPid, int status);
+
+    // Whether "shutdown" was asked; the service stops after its answer.
+    bool shutdownRequested() const { return shutdownRequested_; }
+    bool booted() const { return booted_; }
+
+    // The verbs, for --help.
+    static const char* usage();
+
+private:
+    using Words = std::vector<std::string>;
+    Result addUser(const Words& args);
+    Result boot(const Words& args);
+    Result login(const Words& args);
+    Result logout(const Words& args);
+    Result switchUser(const Words& args);
+    Result launch(const Words& args);
+    Result quit(const Words& args);
+    Result front(const Words& args);
+    Result window(const Words& args);
+    Result close(const Words& args);
+    Result mouseButton(const Words& args, bool down);
+    Result movePointer(const Words& args);
+    Result finger(const Words& args);
+    Result power(const std::string& verb, const Words& args);
+    Result driver(bool load, const Words& args);
+    Result show(const Words& args);
+    Result log(const Words& args);
+    Result check(const Words& args);
+    Result shutdown(const Words& args);
+
+    // Resolves "NAME" or "PID" to a machine process; null with *problem.
+    const machine::Process* processNamed(const std::string& word, std::string* problem) const;
+    // Registers and starts a program; the line to answer.
+    std::string startProgram(const std::string& what, ProgramLaunch launch);
+    std::string startLoginItems(const std::string& userName);
+    // Ends a session's programs; how many were told to end.
+    std::size_t endSessionPrograms(std::uint32_t session);
+    std::string describeProcesses() const;
+    std::string describeSessions() const;
+    std::string describePointer() const;
+    std::string describePower() const;
+    // Answers a changing verb: the lines go to the system log as well.
+    Result done(std::string output);
+    void note(const std::string& message, int priority = 5);
+
+    machine::Machine& machine_;
+    ProgramStarter& programs_;
+    bool booted_ = false;
+    bool shutdownRequested_ = false;
+};

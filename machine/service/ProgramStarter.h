@@ -1,0 +1,32 @@
+// ProgramStarter: how the machine's command verbs start and end the real
+// programs behind the machine's processes. The service's own starter runs
+// them on the host (HostPrograms); tests of the verbs hand in one that only
+// records what it was asked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ProgramLaunch {
+    int machinePid = 0;      // the machine process registered for it
+    std::string executable;  // system path on the disk root
+    std::vector<std::string> arguments;
+    std::uint32_t uid = 0;   // who it runs as
+    std::uint32_t gid = 0;
+    bool operator==(const ProgramLaunch&) const = default;
+};
+
+class ProgramStarter {
+public:
+    virtual ~ProgramStarter() = default;
+    // Starts the program; its host pid, or -1 with the reason in *problem.
+    virtual int start(const ProgramLaunch& launch, std::string* problem) = 0;
+    // Asks a running program, and what it started in its process group, to
+    // end (SIGTERM); its end comes later.
+    virtual void terminate(int hostPid) = 0;
+    // Whether programs really take the ids they are given: only a service
+    // running as root may switch users. Otherwise they learn their ids from
+    // ARVEL_MACHINE_UID.
+    virtual bool switchesUsers() const = 0;
+};

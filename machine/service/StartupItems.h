@@ -1,0 +1,40 @@
+// The startup items on the machine's disk, which boot runs.
+//
+// Each folder of /Library/StartupItems is one item, run in name order: its
+// executable is the file of the folder's own name inside it
+// (/Library/StartupItems/Arvel/Arvel), started as root with no arguments.
+// Hidden entries are passed over without a word; a plain file, or a folder
+// without its executable, is left out with one line saying why, so a
+// half-installed item never stops the boot.
+//
+// Items run as root, so where the machine really starts them as root an
+// item whose folder or executable is not root's, or that others than root
+// may write, is left out too: anyone who could change it would run as root.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct StartupItem {
+    std::string name;       // "Arvel"
+    std::string executable; // system path: "/Library/StartupItems/Arvel/Arvel"
+    bool operator==(const StartupItem&) const = default;
+};
+
+class StartupItems {
+public:
+    static constexpr const char* kFolder = "/Library/StartupItems";
+
+    // The items on the disk root in force, in name order; with
+    // requireRootOwnership, only those safe to run as root.
+    static StartupItems find(bool requireRootOwnership = false);
+
+    const std::vector<StartupItem>& items() const { return items_; }
+    // One line per entry left out ("Broken: no executable
+    // \"/Library/StartupItems/Broken/Broken\"").
+    const std::vector<std::string>& skipped() const { return skipped_; }
+
+private:
+    std::vector<StartupItem> items_;
+    std::vector<std::string> skipped_;
+};

@@ -1,0 +1,434 @@
+// The command verbs on the in-process machine: what each one answers, what
+// it changes, and that bad words change nothing. Real programs are started
+// through a starter that only records what it was asked.
+#include "machine/service/MachineCommands.h"
+#include "machine/service/DiskFixture.h"
+#include "support/MachineHarness.h"
+
+#include "IOKit/IOReturn.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using Words = std::vector<std::string>;
+using Result = MachineCommands::Result;
+
+class RecordingStarter final : public ProgramStarter {
+public:
+    int start(const ProgramLaunch& launch, std::string* problem) override
+    {
+        if (launch.executable == refused) {
+            *problem = "unable to start \"" + launch.executable + "\": Permission denied";
+            return -1;
+        }
+        started.push_back(launch);
+        return nextHostPid++;
+    }
+    void terminate(int hostPid) override { terminated.push_back(hostPid); }
+    bool switchesUsers() const override { return false; }
+
+    std::vector<ProgramLaunch> started;
+    std::vector<int> terminated;
+    std::string refused;
+    int nextHostPid = 7001;
+};
+
+class MachineCommandsTest : public ::testing::Test {
+protected:
+    Result perform(const Words& words) { return commands.perform(words); }
+    std::string ok(const Words& words)
+    {
+        Result result = perform(words);
+        EXPECT_TRUE(result.ok) << result.output;
+        return result.output;
+    }
+    std::string refused(const Words& words)
+    {
+        Result result = perform(words);
+        EXPECT_FALSE(result.ok) << result.output;
+        return result.output;
+    }
+    // Everything a verb could change, as the machine shows it.
+    std::string state()
+    {
+        std::string out;
+        for (const char* what : {"processes", "sessions", "console", "driver", "hid", "pointer", "power", "alerts"})
+            out += ok({"show", what});
+        out += "users " + std::to_string(m.users().all().size()) + "\n";
+        out += "log lines " + std::to_string(m.systemLog().lines().size()) + "\n";
+        out += std::string("booted ") + (commands.booted() ? "yes" : "no") + "\n";
+        return out;
+    }
+    std::vector<std::string> logLines()
+    {
+        std::vector<std::string> out;
+        for (const auto& line : m.systemLog().lines())
+            out.push_back(line.program + "[" + std::to_string(line.pid) + "] " + line.message);
+        return out;
+    }
+
+    MachineHarness harness;
+    machine::Machine& m = harness.machine();
+    RecordingStarter programs;
+    MachineCommands commands {m, programs};
+};
+
+TEST_F(MachineCommandsTest, BootLoadsTheInstalledDriverRunsTheStartupItemsAsRootThenShowsTheLoginWindow)
+{
+    DiskFixture::makeFolder("/System/Library/Extensions/Arvel.kext");
+    DiskFixture::writeStartupItem("Other");
+    DiskFixture::writeStartupItem("Arvel");
+    DiskFixture::makeFolder("/Library/StartupItems/Broken");
+
+    EXPECT_EQ(ok({"boot"}), "driver /System/Library/Extensions/Arvel.kext loaded\n"
+                            "startup item skipped: Broken: no executable \"/Library/StartupItems/Broken/Broken\"\n"
+                            "startup item Arvel: pid 2, host pid 7001, UID 0\n"
+                            "startup item Other: pid 3, host pid 7002, UID 0\n"
+                            "login window on the console\n");
+    EXPECT_EQ(programs.started, (std::vector<ProgramLaunch> {{2, "/Library/StartupItems/Arvel/Arvel", {}, 0, 0},
+                                    {3, "/Library/StartupItems/Other/Other", {}, 0, 0}}));
+    EXPECT_TRUE(m.driver().isLoaded());
+    EXPECT_EQ(ok({"show", "console"}), "console: login window\n");
+    EXPECT_EQ(ok({"show", "processes"}), "  PID  HOST-PID  SESSION  COMMAND\n"
+                                         "    1         -        -  /sbin/launchd\n"
+                                         "    2      7001        -  /Library/StartupItems/Arvel/Arvel\n"
+                                         "    3      7002        -  /Library/StartupItems/Other/Other\n"
+                                         "    4         -        -  /System/Library/CoreServices/loginwindow.app/Contents/MacOS/loginwindow console\n"
+                                         "front: none\n");
+    EXPECT_EQ(ok({"log"}), "arvel-machine[0] <Notice>: driver /System/Library/Extensions/Arvel.kext loaded\n"
+                           "arvel-machine[0] <Notice>: startup item skipped: Broken: no executable \"/Library/StartupItems/Broken/Broken\"\n"
+                           "arvel-machine[0] <Notice>: startup item Arvel: pid 2, host pid 7001, UID 0\n"
+                           "arvel-machine[0] <Notice>: startup item Other: pid 3, host pid 7002, UID 0\n"
+                           "arvel-machine[0] <Notice>: login window on the console\n");
+    EXPECT_EQ(ok({"log", "--since", "4"}), "arvel-machine[0] <Notice>: login window on the console\n");
+
+    const std::string before = state();
+    EXPECT_EQ(refused({"boot"}), "the machine is already booted");
+    EXPECT_EQ(state(), before);
+    EXPECT_EQ(programs.started.size(), 2u);
+}
+
+TEST_F(MachineCommandsTest, BootWithoutTheDriverInstalledLeavesItUnloaded)
+{
+    EXPECT_EQ(ok({"boot"}), "login window on the console\n");
+    EXPECT_FALSE(m.driver().isLoaded());
+}
+
+TEST_F(MachineCommandsTest, AProgramThatCannotStartLeavesNoMachineProcess)
+{
+    DiskFixture::writeStartupItem("Arvel");
+    programs.refused = "/Library/StartupItems/Arvel/Arvel";
+    EXPECT_EQ(ok({"boot"}), "startup item Arvel failed: unable to start \"/Library/StartupItems/Arvel/Arvel\": Permission denied\n"
+                            "login window on the console\n");
+    EXPECT_EQ(ok({"show", "processes"}), "  PID  HOST-PID  SESSION  COMMAND\n"
+                                         "    1         -        -  /sbin/launchd\n"
+                                         "    3         -        -  /System/Library/CoreServices/loginwindow.app/Contents/MacOS/loginwindow console\n"
+                                         "front: none\n");
+}
+
+TEST_F(MachineCommandsTest, AFirstLoginCreatesTheHomeFolder)
+{
+    ok({"boot"});
+    EXPECT_EQ(ok({"add-user", "bob", "502"}), "added user bob (UID 502, GID 20, home /Users/bob)\n");
+    EXPECT_EQ(ok({"login", "bob"}), "home folder /Users/bob created\n"
+                                    "bob logged in: session 100001 on the console\n");
+    EXPECT_TRUE(std::filesystem::is_directory(hostPath("/Users/bob/Library/Preferences")));
+    EXPECT_EQ(ok({"show", "console"}), "console: \"bob\" UID 502\n");
+    EXPECT_EQ(ok({"show", "sessions"}), "session 100001: bob (UID 502), on the console\n");
+    EXPECT_TRUE(programs.started.empty());
+}
+
+TEST_F(MachineCommandsTest, LoginStartsTheLoginItemsAsTheUserInTheNewSession)
+{
+    ok({"boot"});
+    ok({"add-user", "alice", "501"});
+    DiskFixture::writeApplication("/Applications/Agent.app", "Agent", "com.example.Agent");
+    DiskFixture::writeLoginItems("/Users/alice",
+        Value::array({DiskFixture::loginItem("/Applications/Agent.app", true), DiskFixture::loginItem("/Applications/Missing.app")}));
+
+    EXPECT_EQ(ok({"login", "alice"}), "alice logged in: session 100001 on the console\n"
+                                      "login item /Applications/Agent.app (hidden): pid 3, host pid 7001, UID 501\n"
+                                      "login item skipped: \"/Applications/Missing.app\": no readable Contents/Info.plist (no such file)\n");
+    EXPECT_EQ(programs.started, (std::vector<ProgramLaunch> {{3, "/Applications/Agent.app/Contents/MacOS/Agent", {}, 501, 20}}));
+    const machine::Process* agent = m.processes().processWithPid(3);
+    ASSERT_TRUE(agent);
+    EXPECT_TRUE(agent->application);
+    EXPECT_EQ(agent->name, "Agent");
+    EXPECT_EQ(agent->bundleIdentifier, "com.example.Agent");
+    EXPECT_EQ(agent->bundlePath, "/Applications/Agent.app");
+    EXPECT_EQ(agent->session, 100001u);
+    EXPECT_EQ(agent->hostPid, 7001);
+    EXPECT_EQ(m.processes().processWithHostPid(7001), agent);
+}
+
+TEST_F(MachineCommandsTest, FastUserSwitchingKeepsTheOtherSessionInTheBackground)
+{
+    ok({"boot"});
+    ok({"add-user", "alice", "501"});
+    ok({"add-user", "bob", "502"});
+    ok({"login", "alice"});
+    ok({"login", "bob"});
+    EXPECT_EQ(ok({"show", "sessions"}), "session 100001: alice (UID 501), in the background\n"
+                                        "session 100002: bob (UID 502), on the console\n");
+    EXPECT_EQ(ok({"login", "alice"}), "alice's session 100001 is back on the console\n");
+    EXPECT_EQ(ok({"show", "console"}), "console: \"alice\" UID 501\n");
+    EXPECT_EQ(refused({"login", "alice"}), "alice is already logged in on the console");
+
+    EXPECT_EQ(ok({"switch", "loginwindow"}), "login window on the console\n");
+    EXPECT_EQ(ok({"show", "sessions"}), "session 100001: alice (UID 501), in the background\n"
+                                        "session 100002: bob (UID 502), in the background\n");
+    EXPECT_EQ(ok({"show", "console"}), "console: login window\n");
+    EXPECT_EQ(ok({"switch", "loginwindow"}), "the login window is already on the console\n");
+    EXPECT_EQ(ok({"switch", "bob"}), "switched to bob's session 100002\n");
+    EXPECT_EQ(ok({"switch", "bob"}), "bob is already on the console\n");
+    EXPECT_EQ(ok({"show", "console"}), "console: \"bob\" UID 502\n");
+}
+
+TEST_F(MachineCommandsTest, LogoutEndsTheSessionsProgramsAndShowsTheLoginWindow)
+{
+    ok({"boot"});
+    ok({"add-user", "alice", "501"});
+    ok({"add-user", "bob", "502"});
+    DiskFixture::writeApplication("/Applications/Agent.app", "Agent", "com.example.Agent");
+    DiskFixture::writeLoginItems("/Users/alice", Value::array({DiskFixture::loginItem("/Applications/Agent.app")}));
+    ok({"login", "bob"});
+    ok({"login", "alice"});
+    EXPECT_EQ(ok({"launch", "TextEdit", "com.apple.TextEdit"}), "launched TextEdit (pid 4)\n");
+    EXPECT_EQ(m.processes().processWithPid(4)->session, 100002u);
+
+    EXPECT_EQ(ok({"logout"}), "alice logged out of session 100002: 2 program(s) told to end\n"
+                              "login window on the console\n");
+    EXPECT_EQ(programs.terminated, (std::vector<int> {7001}));
+    EXPECT_EQ(m.processes().processWithPid(4), nullptr) << "a program without a real process ends at once";
+    ASSERT_TRUE(m.processes().processWithPid(3)) << "a real one ends when its process does";
+    commands.hostProgramEnded(7001, 0);
+    EXPECT_EQ(m.processes().processWithPid(3), nullptr);
+    EXPECT_EQ(logLines().back(), "arvel-machine[0] Agent (pid 3, host pid 7001) exited with status 0");
+    EXPECT_EQ(ok({"show", "sessions"}), "session 100001: bob (UID 502), in the background\n");
+    EXPECT_EQ(ok({"show", "console"}), "console: login window\n");
+    EXPECT_EQ(refused({"logout"}), "nobody is logged in on the console");
+
+    ok({"switch", "bob"});
+    ok({"login", "alice"});
+    EXPECT_EQ(ok({"logout", "bob"}), "bob logged out of session 100001: 0 program(s) told to end\n");
+    EXPECT_EQ(ok({"show", "console"}), "console: \"alice\" UID 501\n") << "a session in the background leaves quietly";
+}
+
+TEST_F(MachineCommandsTest, TheEndOfAnUnknownHostProcessChangesNothing)
+{
+    ok({"boot"});
+    const std::string before = state();
+    commands.hostProgramEnded(4242, 9);
+    EXPECT_EQ(state(), before);
+}
+
+TEST_F(MachineCommandsTest, ApplicationsComeToTheFrontOpenWindowsAndSheetsAndQuit)
+{
+    EXPECT_EQ(ok({"launch", "Finder", "com.apple.finder", "/System/Library/CoreServices/Finder.app"}), "launched Finder (pid 2)\n");
+    const machine::Process* finder = m.processes().processWithPid(2);
+    ASSERT_TRUE(finder);
+    EXPECT_EQ(finder->bundleIdentifier, "com.apple.finder");
+    EXPECT_EQ(finder->command, "/System/Library/CoreServices/Finder.app/Contents/MacOS/Finder");
+    EXPECT_EQ(ok({"front", "Finder"}), "Finder (pid 2) in front\n");
+    EXPECT_EQ(m.processes().frontProcess(), finder);
+
+    EXPECT_EQ(ok({"window", "Finder", "--button", "100", "200.5", "80", "20"}),
+        "window 1 of Finder (pid 2), default button 2 at (100, 200.5) size 80 x 20\n");
+    EXPECT_EQ(m.accessibility().defaultButtonOf({2, 1}), (machine::ElementRef {2, 2}));
+    EXPECT_EQ(ok({"window", "2", "--sheet-of", "1", "--button", "10", "20", "30", "40"}),
+        "sheet 3 on window 1 of Finder (pid 2), default button 4 at (10, 20) size 30 x 40\n");
+    EXPECT_EQ(m.accessibility().defaultButtonOf({2, 3}), (machine::ElementRef {2, 4}));
+    EXPECT_EQ(ok({"window", "Finder"}), "window 5 of Finder (pid 2)\n");
+    EXPECT_EQ(m.accessibility().defaultButtonOf({2, 5}).element, 0u);
+    EXPECT_EQ(ok({"close", "Finder", "3"}), "closed 3 of Finder (pid 2)\n");
+    EXPECT_FALSE(m.accessibility().exists({2, 3}));
+    EXPECT_EQ(refused({"close", "Finder", "3"}), "Finder (pid 2) has no window or sheet 3");
+
+    ok({"launch", "Finder"});
+    EXPECT_EQ(refused({"quit", "Finder"}), "more than one process is named \"Finder\"; give its pid");
+    EXPECT_EQ(ok({"quit", "2"}), "Finder (pid 2) quit\n");
+    EXPECT_EQ(ok({"show", "processes"}), "  PID  HOST-PID  SESSION  COMMAND\n"
+                                         "    1         -        -  /sbin/launchd\n"
+                                         "    3         -        -  Finder\n"
+                                         "front: none\n");
+}
+
+TEST_F(MachineCommandsTest, QuittingARealProgramAsksItsProcessToEnd)
+{
+    DiskFixture::writeStartupItem("Arvel");
+    ok({"boot"});
+    EXPECT_EQ(ok({"quit", "Arvel"}), "asked Arvel (pid 2, host pid 7001) to quit\n");
+    EXPECT_EQ(programs.terminated, (std::vector<int> {7001}));
+    EXPECT_TRUE(m.processes().processWithPid(2));
+    commands.hostProgramEnded(7001, SIGTERM);
+    EXPECT_FALSE(m.processes().processWithPid(2));
+    EXPECT_EQ(logLines().back(), "arvel-machine[0] Arvel (pid 2, host pid 7001) ended by signal 15");
+    EXPECT_EQ(refused({"quit", "launchd"}), "launchd (pid 1) does not quit");
+    EXPECT_EQ(refused({"front", "loginwindow"}), "loginwindow (pid 3) is no application that can come to the front");
+}
+
+TEST_F(MachineCommandsTest, MovesThePointerAndButtonAndTheFingerWhileTheDriverCalibrates)
+{
+    EXPECT_EQ(ok({"pointer", "10.5", "20"}), "pointer moved to (10.5, 20)\n");
+    EXPECT_EQ(ok({"press"}), "mouse button down at (10.5, 20)\n");
+    EXPECT_EQ(ok({"show", "pointer"}), "pointer at (10.5, 20), buttons held: 0, warps: none\n");
+    EXPECT_EQ(ok({"release"}), "mouse button up at (10.5, 20)\n");
+    m.pointer().warp({300, 400});
+    EXPECT_EQ(ok({"show", "pointer"}), "pointer at (300, 400), buttons held: none, warps: 1, the last to (300, 400)\n");
+
+    EXPECT_EQ(ok({"finger", "5", "6"}), "finger at (5, 6): no driver loaded\n");
+    EXPECT_EQ(ok({"load-driver"}), "driver loaded\n");
+    EXPECT_EQ(ok({"finger", "5", "6"}), "finger at (5, 6): the driver is not calibrating\n");
+    std::uint64_t connection = 0;
+    ASSERT_EQ(m.driver().open(0, &connection), kIOReturnSuccess);
+    std::vector<std::int64_t> outputs;
+    ASSERT_EQ(m.driver().callScalar(connection, 8, {1}, outputs), kIOReturnSuccess);
+    EXPECT_EQ(ok({"finger", "100", "200"}), "finger at (100, 200): observed {MinX = 100; MinY = 200; MaxX = 100; MaxY = 200; }\n");
+    EXPECT_EQ(ok({"finger", "-40", "900"}), "finger at (-40, 900): observed {MinX = -40; MinY = 200; MaxX = 100; MaxY = 900; }\n");
+    EXPECT_EQ(ok({"show", "driver"}), m.driver().describe());
+    EXPECT_EQ(ok({"unload-driver"}), "driver unloaded\n");
+    EXPECT_EQ(ok({"show", "driver"}), "driver: not loaded\n");
+}
+
+TEST_F(MachineCommandsTest, SleepsWakesAndAsksEveryPowerClientAndShowsWhatWasAnswered)
+{
+    std::vector<std::intptr_t> arguments;
+    m.power().addClient([&](std::uint32_t, std::intptr_t argument) { arguments.push_back(argument); });
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "yes\n");
+    EXPECT_EQ(ok({"sleep"}), "the machine sleeps: told 1 power client(s)\n");
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "no\n");
+    EXPECT_EQ(refused({"sleep"}), "the machine is already asleep");
+    EXPECT_EQ(refused({"can-sleep"}), "the machine is asleep");
+    ASSERT_EQ(arguments.size(), 1u);
+    m.power().acknowledge(arguments[0]);
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "yes\n");
+    EXPECT_EQ(ok({"wake"}), "the machine wakes: told 1 power client(s)\n");
+    EXPECT_EQ(refused({"wake"}), "the machine is awake");
+    EXPECT_EQ(ok({"can-sleep"}), "asked 1 power client(s) whether the machine may sleep\n");
+    EXPECT_EQ(ok({"show", "power"}), "power: awake, 1 client(s)\n"
+                                     "  system-will-sleep to client 1 (0x5000): acknowledged\n"
+                                     "  system-has-powered-on to client 1 (0x5001): not acknowledged\n"
+                                     "  can-system-sleep to client 1 (0x5002): not acknowledged\n");
+}
+
+TEST_F(MachineCommandsTest, ChecksTheConditionsScriptsWaitFor)
+{
+    ok({"add-user", "alice", "501"});
+    EXPECT_EQ(ok({"check", "log", "added", "user", "alice"}), "yes\n");
+    EXPECT_EQ(ok({"check", "log", "arvel-machine[0] <Notice>: added"}), "yes\n") << "the line as log prints it";
+    EXPECT_EQ(ok({"check", "log", "added user bob"}), "no\n");
+    EXPECT_EQ(ok({"check", "process", "launchd"}), "yes\n");
+    EXPECT_EQ(ok({"check", "no-process", "launchd"}), "no\n");
+    EXPECT_EQ(ok({"check", "process", "Finder"}), "no\n");
+    EXPECT_EQ(ok({"check", "no-process", "Finder"}), "yes\n");
+    m.driver().load();
+    EXPECT_EQ(ok({"check", "driver-app-writes", "0"}), "yes\n");
+    EXPECT_EQ(ok({"check", "driver-app-writes", "1"}), "no\n");
+    m.driver().setProperties(Value::dictionary({{"ApplicationSet", Value::dictionary({})}}));
+    EXPECT_EQ(ok({"check", "driver-app-writes", "1"}), "yes\n");
+    EXPECT_EQ(ok({"check", "driver-app-writes", "2"}), "no\n");
+}
+
+TEST_F(MachineCommandsTest, ShowsAlertsSessionsAndTheConsoleAsTheModelsDescribeThem)
+{
+    EXPECT_EQ(ok({"show", "alerts"}), "alerts: none\n");
+    m.alerts().show({0, 3, "Arvel is not installed correctly", "Run the installer again.", {"OK", "Cancel"}});
+    EXPECT_EQ(ok({"show", "alerts"}), "alert 1 from pid 3: \"Arvel is not installed correctly\" \"Run the installer again.\" [OK] [Cancel]\n");
+    EXPECT_EQ(ok({"show", "sessions"}), "sessions: none\n");
+    EXPECT_EQ(ok({"show", "console"}), "console: nobody\n");
+    EXPECT_EQ(ok({"show", "hid"}), m.hidSystem().describe());
+}
+
+TEST_F(MachineCommandsTest, ShutdownAnswersAndIsRemembered)
+{
+    EXPECT_FALSE(commands.shutdownRequested());
+    EXPECT_EQ(ok({"shutdown"}), "shutting down\n");
+    EXPECT_TRUE(commands.shutdownRequested());
+    EXPECT_EQ(logLines(), (std::vector<std::string> {"arvel-machine[0] shutting down"}));
+}
+
+TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
+{
+    EXPECT_EQ(refused({"login", "alice"}), "the machine has not booted (boot first)");
+    EXPECT_EQ(refused({"switch", "loginwindow"}), "the machine has not booted (boot first)");
+    ok({"boot"});
+    ok({"add-user", "alice", "501"});
+    ok({"add-user", "bob", "502"});
+    ok({"login", "alice"});
+    ok({"launch", "Finder"});
+
+    const std::vector<std::pair<Words, std::string>> cases = {
+        {{}, "no verb given (see arvel-machine --help)"},
+        {{"frobnicate"}, "unknown verb \"frobnicate\" (see arvel-machine --help)"},
+        {{"add-user"}, "usage: add-user NAME UID"},
+        {{"add-user", "carol", "503", "20"}, "usage: add-user NAME UID"},
+        {{"add-user", "9lives", "600"}, "\"9lives\" is not a user name (letters, digits, '_', '.', '-'; a letter first)"},
+        {{"add-user", "loginwindow", "600"}, "\"loginwindow\" is not a user name (letters, digits, '_', '.', '-'; a letter first)"},
+        {{"add-user", "ca rol", "600"}, "\"ca rol\" is not a user name (letters, digits, '_', '.', '-'; a letter first)"},
+        {{"add-user", "carol", "-1"}, "\"-1\" is not a user id (0 to 4294967294)"},
+        {{"add-user", "carol", "4294967295"}, "\"4294967295\" is not a user id (0 to 4294967294)"},
+        {{"add-user", "carol", "12x"}, "\"12x\" is not a user id (0 to 4294967294)"},
+        {{"add-user", "alice", "600"}, "a user named \"alice\" already exists"},
+        {{"add-user", "carol", "501"}, "UID 501 already belongs to \"alice\""},
+        {{"boot", "now"}, "usage: boot"},
+        {{"login"}, "usage: login USER"},
+        {{"login", "nobody"}, "no user named \"nobody\" (add-user first)"},
+        {{"logout", "alice", "bob"}, "usage: logout [USER]"},
+        {{"logout", "nobody"}, "no user named \"nobody\""},
+        {{"logout", "bob"}, "bob is not logged in"},
+        {{"switch"}, "usage: switch USER|loginwindow"},
+        {{"switch", "nobody"}, "no user named \"nobody\""},
+        {{"switch", "bob"}, "bob has no login session (login first)"},
+        {{"launch"}, "usage: launch NAME [BUNDLE-ID [BUNDLE-PATH]]"},
+        {{"launch", ""}, "usage: launch NAME [BUNDLE-ID [BUNDLE-PATH]]"},
+        {{"launch", "X", "x.y", "relative/X.app"}, "the bundle path \"relative/X.app\" is not absolute"},
+        {{"quit"}, "usage: quit NAME|PID"},
+        {{"quit", "Nothing"}, "no process named \"Nothing\""},
+        {{"quit", "999"}, "no process with pid 999"},
+        {{"front", "launchd"}, "launchd (pid 1) is no application that can come to the front"},
+        {{"window"}, "usage: window APP [--button X Y W H] [--sheet-of WINDOW]"},
+        {{"window", "Nothing"}, "no process named \"Nothing\""},
+        {{"window", "Finder", "--button", "1", "2", "3"}, "usage: window APP [--button X Y W H] [--sheet-of WINDOW]"},
+        {{"window", "Finder", "--button", "1", "2", "-3", "4"}, "--button takes four numbers X Y W H (W and H not negative)"},
+        {{"window", "Finder", "--button", "1", "2", "3", "nan"}, "--button takes four numbers X Y W H (W and H not negative)"},
+        {{"window", "Finder", "--sheet-of", "x"}, "--sheet-of takes a window number"},
+        {{"window", "Finder", "--sheet-of", "99"}, "Finder (pid 3) has no window 99"},
+        {{"window", "Finder", "--frobs"}, "usage: window APP [--button X Y W H] [--sheet-of WINDOW]"},
+        {{"close", "Finder"}, "usage: close APP ELEMENT"},
+        {{"close", "Finder", "x"}, "\"x\" is not a window or sheet number"},
+        {{"close", "Finder", "99"}, "Finder (pid 3) has no window or sheet 99"},
+        {{"press", "hard"}, "usage: press"},
+        {{"release", "now"}, "usage: release"},
+        {{"pointer", "1"}, "usage: pointer X Y (two numbers)"},
+        {{"pointer", "1", "inf"}, "usage: pointer X Y (two numbers)"},
+        {{"pointer", "x", "2"}, "usage: pointer X Y (two numbers)"},
+        {{"finger", "1.5", "2"}, "usage: finger X Y (two whole numbers)"},
+        {{"finger", "1", "99999999999"}, "usage: finger X Y (two whole numbers)"},
+        {{"sleep", "now"}, "usage: sleep"},
+        {{"wake"}, "the machine is awake"},
+        {{"load-driver", "x"}, "usage: load-driver"},
+        {{"unload-driver"}, "the driver is not loaded"},
+        {{"show"}, "usage: show driver|hid|pointer|processes|sessions|console|alerts|power"},
+        {{"show", "everything"}, "usage: show driver|hid|pointer|processes|sessions|console|alerts|power"},
+        {{"log", "--since"}, "usage: log [--since N]"},
+        {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
+        {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged"},
+        {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged"},
+        {{"check", "log"}, "usage: check log TEXT"},
+        {{"check", "process"}, "usage: check process NAME"},
+        {{"check", "driver-app-writes", "many"}, "usage: check driver-app-writes N (0 or more)"},
+        {{"check", "power-acknowledged", "x"}, "usage: check power-acknowledged"},
+        {{"shutdown", "now"}, "usage: shutdown"},
+    };
+    for (const auto& [words, message] : cases) {
+        const std::string before = state();
+        EXPECT_EQ(refused(words), message);
+        EXPECT_EQ(state(), before) << "after " << ::testing::PrintToString(words);
+    }
+    EXPECT_FALSE(commands.shutdownRequested());
+}
+
+} // namespace
