@@ -1,0 +1,42 @@
+// machine-client VERB: a program of the machine on the bus named by the
+// environment (ARVEL_MACHINE names the machine service), for what a test
+// process cannot do to itself.
+//   power   registers for system power messages and ends at once, without
+//           deregistering, as a program that dies does;
+//   detach  goes daemon as arveld does, then waits to be killed.
+// Prints "ok" and exits 0 when the verb is done, 1 when it failed.
+#include "IOKit/IOPMLib.h"
+#include "Unix/Identity.h"
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void ignoreMessage(void*, io_service_t, natural_t, void*) {}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "power") {
+        IONotificationPortRef port = nullptr;
+        io_object_t notifier = 0;
+        io_connect_t root = IORegisterForSystemPower(nullptr, &port, ignoreMessage, &notifier);
+        std::printf(root ? "ok\n" : "failed\n");
+        return root ? 0 : 1;
+    }
+    if (verb == "detach") {
+        posix::adoptHostProcessIdentity();
+        if (posix::daemon(1, 1) != 0) {
+            std::printf("failed\n");
+            return 1;
+        }
+        for (;;)
+            ::pause();
+    }
+    std::printf("unknown verb\n");
+    return 1;
+}
