@@ -341,6 +341,36 @@ TEST_F(AProgramOnAMachineService, WritesItsSyslogLinesToTheMachinesSystemLogToo)
         "machinelink_tests[0] <Error>: MachineLinkTest error: And an error.\n");
 }
 
+// ---- who the program is
+
+TEST_F(AProgramOnAMachineService, TakesTheIdsTheServiceGaveItAndReallySwitchesOnlyWhenReallyRoot)
+{
+    verb("add-user alice 501");
+    std::string host = std::to_string(::geteuid());
+
+    pid_t user = bus_->start(MACHINE_CLIENT_PROGRAM, {"identity", "0"}, {"ARVEL_MACHINE_UID=501"});
+    ASSERT_EQ(bus_->wait(user), 0) << bus_->output(user);
+    EXPECT_EQ(bus_->output(user), "501 501 /Users/alice " + host + "\n-1\n501 501 /Users/alice " + host + "\n");
+
+    pid_t root = bus_->start(MACHINE_CLIENT_PROGRAM, {"identity", "501"}, {"ARVEL_MACHINE_UID=0"});
+    ASSERT_EQ(bus_->wait(root), 0) << bus_->output(root);
+    std::string after = ::getuid() == 0 ? "501" : host;
+    EXPECT_EQ(bus_->output(root), "0 0 /var/root " + host + "\n0\n0 501 /Users/alice " + after + "\n");
+}
+
+TEST_F(AProgramOnAMachineService, StartedByHandIsWhoTheHostSays)
+{
+    verb("add-user alice 501");
+    pid_t client = bus_->start(MACHINE_CLIENT_PROGRAM, {"identity", "501"});
+    ASSERT_EQ(bus_->wait(client), 0) << bus_->output(client);
+    std::string uid = std::to_string(::getuid());
+    std::string euid = std::to_string(::geteuid());
+    if (::getuid() == 0)
+        EXPECT_EQ(bus_->output(client), "0 0 /var/root 0\n0\n0 501 /Users/alice 501\n");
+    else
+        EXPECT_EQ(bus_->output(client), uid + " " + euid + " ~ " + euid + "\n-1\n" + uid + " " + euid + " ~ " + euid + "\n");
+}
+
 // ---- going daemon
 
 TEST_F(AProgramOnAMachineService, ThatGoesDaemonTellsTheMachineItsNewProcessBeforeTheOldOneEnds)

@@ -3,8 +3,13 @@
 // process cannot do to itself.
 //   power   registers for system power messages and ends at once, without
 //           deregistering, as a program that dies does;
-//   detach  goes daemon as arveld does, then waits to be killed.
+//   detach  goes daemon as arveld does, then waits to be killed;
+//   identity UID  prints who it is ("uid euid home hosteuid": the machine's
+//           ids, the home of the effective one, the host process's real
+//           effective id), then what seteuid(UID) answers and who it is
+//           after it.
 // Prints "ok" and exits 0 when the verb is done, 1 when it failed.
+#include "Foundation/FileManager.h"
 #include "IOKit/IOPMLib.h"
 #include "Unix/Identity.h"
 
@@ -36,6 +41,17 @@ int main(int argc, char** argv)
         }
         for (;;)
             ::pause();
+    }
+    if (verb == "identity") {
+        posix::adoptHostProcessIdentity();
+        auto who = [] {
+            std::printf("%u %u %s %u\n", static_cast<unsigned>(posix::getuid()), static_cast<unsigned>(posix::geteuid()),
+                expandTildeInPath("~").c_str(), static_cast<unsigned>(::geteuid()));
+        };
+        who();
+        std::printf("%d\n", posix::seteuid(static_cast<posix::uid_t>(std::stoul(argc > 2 ? argv[2] : "0"))));
+        who();
+        return 0;
     }
     std::printf("unknown verb\n");
     return 1;
