@@ -387,6 +387,45 @@ TEST_F(AProgramOnAMachineService, ThatGoesDaemonTellsTheMachineItsNewProcessBefo
         ::kill(hostPid, SIGKILL);
 }
 
+// ---- the real daemon on the machine service
+
+TEST_F(AProgramOnAMachineService, LikeTheDaemonServesItAndLeavesNothingOpenWhenKilled)
+{
+    TemporaryFolder root;
+    std::string machinePid = verb("start-process /usr/sbin/arveld");
+    pid_t daemon = bus_->start(ARVELD_PROGRAM, {},
+        {"ARVEL_NO_DETACH=1", "ARVEL_ROOT=" + root.path(), "ARVEL_MACHINE_UID=0", "ARVEL_MACHINE_PID=" + machinePid});
+    std::string started = "arveld[" + machinePid + "] <Notice>: arveld: Daemon started.\n";
+    ASSERT_TRUE(runLoopUntil([&] { return verb("log").find(started) != std::string::npos; })) << verb("log") << bus_->output(daemon);
+    EXPECT_EQ(verb("power"), "clients 1\n");
+
+    verb("load-driver");
+    ASSERT_TRUE(runLoopUntil([&] { return verb("driver").starts_with("driver: loaded, 1 client connection(s) open\n"); }))
+        << verb("driver");
+
+    bus_->kill(daemon, SIGKILL);
+    bus_->wait(daemon);
+    ASSERT_TRUE(runLoopUntil([&] { return verb("registrations") == "0"; }));
+    EXPECT_EQ(verb("power"), "clients 0\n");
+    EXPECT_TRUE(verb("driver").starts_with("driver: loaded, 0 client connection(s) open\n")) << verb("driver");
+}
+
+TEST_F(AProgramOnAMachineService, LikeTheDaemonGoesDaemonAndServesItFromItsNewProcess)
+{
+    TemporaryFolder root;
+    std::string machinePid = verb("start-process /usr/sbin/arveld");
+    pid_t parent = bus_->start(ARVELD_PROGRAM, {}, {"ARVEL_ROOT=" + root.path(), "ARVEL_MACHINE_UID=0", "ARVEL_MACHINE_PID=" + machinePid});
+    ASSERT_EQ(bus_->wait(parent), 0) << bus_->output(parent);
+    int daemon = std::atoi(verb("host-pid " + machinePid).c_str());
+    ASSERT_GT(daemon, 0);
+    EXPECT_NE(daemon, parent);
+    std::string started = "arveld[" + machinePid + "] <Notice>: arveld: Daemon started.\n";
+    EXPECT_TRUE(runLoopUntil([&] { return verb("log").find(started) != std::string::npos; })) << verb("log");
+    EXPECT_EQ(verb("power"), "clients 1\n");
+    ::kill(daemon, SIGKILL);
+    EXPECT_TRUE(runLoopUntil([&] { return verb("registrations") == "0"; }));
+}
+
 // ---- a service that is gone, hung, or sent nonsense
 
 TEST_F(AProgramOnAMachineService, AnswersNeutrallyWithOneLineWhenTheServiceIsGone)
