@@ -371,6 +371,21 @@ TEST_F(AProgramOnAMachineService, StartedByHandIsWhoTheHostSays)
         EXPECT_EQ(bus_->output(client), uid + " " + euid + " ~ " + euid + "\n-1\n" + uid + " " + euid + " ~ " + euid + "\n");
 }
 
+TEST_F(AProgramOnAMachineService, FindsItsLoginSessionThroughItsMachineProcess)
+{
+    verb("add-user alice 501");
+    std::string session = verb("session-login alice");
+    std::string pid = verb("start-process-in " + session + " /Applications/Agent");
+    pid_t agent = bus_->start(MACHINE_CLIENT_PROGRAM, {"session"}, {"ARVEL_MACHINE_PID=" + pid});
+    ASSERT_EQ(bus_->wait(agent), 0) << bus_->output(agent);
+    EXPECT_EQ(bus_->output(agent), "{kCGSSessionIDKey = " + session
+            + "; kCGSSessionOnConsoleKey = 1; kCGSSessionUserIDKey = 501; kCGSSessionUserNameKey = alice; } 0 " + session + "\n");
+
+    pid_t byHand = bus_->start(MACHINE_CLIENT_PROGRAM, {"session"});
+    ASSERT_EQ(bus_->wait(byHand), 0) << bus_->output(byHand);
+    EXPECT_EQ(bus_->output(byHand), "(null) -60500 0\n");
+}
+
 // ---- going daemon
 
 TEST_F(AProgramOnAMachineService, ThatGoesDaemonTellsTheMachineItsNewProcessBeforeTheOldOneEnds)

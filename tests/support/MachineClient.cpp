@@ -4,12 +4,16 @@
 //   power   registers for system power messages and ends at once, without
 //           deregistering, as a program that dies does;
 //   detach  goes daemon as arveld does, then waits to be killed;
+//   session  prints its login session as the Core Graphics and Security
+//           calls see it ("<dictionary> <status> <id>");
 //   identity UID  prints who it is ("uid euid home hosteuid": the machine's
 //           ids, the home of the effective one, the host process's real
 //           effective id), then what seteuid(UID) answers and who it is
 //           after it.
 // Prints "ok" and exits 0 when the verb is done, 1 when it failed.
+#include "CoreGraphics/CGSession.h"
 #include "Foundation/FileManager.h"
+#include "Security/AuthSession.h"
 #include "IOKit/IOPMLib.h"
 #include "Unix/Identity.h"
 
@@ -41,6 +45,13 @@ int main(int argc, char** argv)
         }
         for (;;)
             ::pause();
+    }
+    if (verb == "session") {
+        SecuritySessionId id = 0;
+        OSStatus status = SessionGetInfo(callerSecuritySession, &id, nullptr);
+        std::printf("%s %d %u\n", CGSessionCopyCurrentDictionary().description().c_str(), static_cast<int>(status),
+            static_cast<unsigned>(id));
+        return 0;
     }
     if (verb == "identity") {
         posix::adoptHostProcessIdentity();

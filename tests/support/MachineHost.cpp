@@ -11,7 +11,8 @@
 //   wake                     power                    launch NAME BUNDLEID  -> "pid high low"
 //   start-process COMMAND    -> pid                   open-window PID       -> window
 //   warps                    log                      registrations
-//   host-pid PID
+//   host-pid PID             session-login NAME       -> session
+//   start-process-in SESSION COMMAND -> pid
 // An unknown verb answers "unknown verb".
 #include "MachineLink/MachineLinkProtocol.h"
 #include "MachineLink/MachineLinkService.h"
@@ -74,6 +75,12 @@ std::string runVerb(machine::Machine& m, MachineLinkService& service, const std:
     }
     if (verb == "start-process")
         return std::to_string(m.processes().startUnixProcess(join(w, 1)).pid);
+    if (verb == "session-login") {
+        const machine::LoginSession* session = m.loginSessions().login(arg(1));
+        return session ? std::to_string(session->id) : "unknown user";
+    }
+    if (verb == "start-process-in")
+        return std::to_string(m.processes().startUnixProcess(join(w, 2), static_cast<std::uint32_t>(std::stoul(arg(1)))).pid);
     if (verb == "open-window") {
         int pid = std::atoi(arg(1).c_str());
         return std::to_string(m.accessibility().openWindow(pid));
