@@ -47,7 +47,9 @@ Value answerOptional(const std::optional<T>& item)
 // wrong kind spoils the call, which then gets an error reply.
 class MachineLinkService::Arguments {
 public:
-    explicit Arguments(const Value& values) : values_(values) {}
+    Arguments(const std::string& caller, const Value& values) : caller_(caller), values_(values) {}
+    // The unique bus name of the program that called.
+    const std::string& caller() const { return caller_; }
     bool ok() const { return ok_; }
 
     std::int64_t integer(std::string_view key, std::int64_t low, std::int64_t high)
@@ -110,6 +112,7 @@ public:
     const Value& value(std::string_view key) const { return values_[key]; }
 
 private:
+    const std::string& caller_;
     const Value& values_;
     bool ok_ = true;
 };
@@ -122,6 +125,7 @@ MachineLinkService::MachineLinkService(sdbus::IConnection& connection)
 MachineLinkService::MachineLinkService(sdbus::IConnection& connection, machine::Machine& machine)
     : connection_(connection), link_(std::make_unique<LocalMachineLink>(machine))
 {
+    makeHandlers();
     object_ = sdbus::createObject(connection_, kMachineLinkObjectPath);
     object_->registerMethod(kMachineLinkInterface, "Call", "say", "ay", [this](sdbus::MethodCall call) {
         std::string operation;
@@ -257,15 +261,12 @@ void MachineLinkService::callerLeft(const std::string& caller)
         link_->close(entry, connection);
 }
 
-std::optional<Value> MachineLinkService::dispatch(
-    const std::string& caller, const std::string& operation, const Value& values, bool* known)
+void MachineLinkService::makeHandlers()
 {
-    using Handler = std::function<std::optional<Value>(Arguments&)>;
-    MachineLink& m = *link_;
     // Each handler reads every entry first and acts only when all are good.
-    const std::map<std::string, Handler, std::less<>> handlers = {
+    handlers_ = {
         {"registry.matching",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::string className = a.string("class");
                 if (!a.ok())
                     return std::nullopt;
@@ -275,17 +276,17 @@ std::optional<Value> MachineLinkService::dispatch(
                 return answer(Value(std::move(entries)));
             }},
         {"registry.isActive",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 return a.ok() ? std::optional(answer(m.isActive(entry))) : std::nullopt;
             }},
         {"registry.className",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 return a.ok() ? std::optional(answer(m.className(entry))) : std::nullopt;
             }},
         {"registry.addListener",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::string className = a.string("class");
                 std::string event = a.string("event");
                 if (!a.ok() || (event != "matched" && event != "terminated"))
@@ -294,22 +295,22 @@ std::optional<Value> MachineLinkService::dispatch(
                 *id = m.addRegistryListener(className,
                     event == "terminated" ? MachineLink::RegistryEvent::Terminated : MachineLink::RegistryEvent::Matched,
                     [this, id](std::uint64_t entry) { emit(kMachineEventRegistry, Value::dictionary({{"listener", *id}, {"entry", entry}})); });
-                own(caller, Kind::Registry, *id);
+                own(a.caller(), Kind::Registry, *id);
                 return answer(*id);
             }},
         {"registry.removeListener",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t listener = a.id("listener");
                 if (!a.ok())
                     return std::nullopt;
-                if (owns(caller, Kind::Registry, listener)) {
-                    disown(caller, Kind::Registry, listener);
+                if (owns(a.caller(), Kind::Registry, listener)) {
+                    disown(a.caller(), Kind::Registry, listener);
                     end(Kind::Registry, listener);
                 }
                 return Value::dictionary();
             }},
         {"entry.open",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 std::uint32_t type = a.u32("type");
                 if (!a.ok())
@@ -319,18 +320,18 @@ std::optional<Value> MachineLinkService::dispatch(
                 Value out = answer(r);
                 if (r == kIOReturnSuccess) {
                     out.set("connection", connection);
-                    owned_[caller].connections.insert({entry, connection});
+                    owned_[a.caller()].connections.insert({entry, connection});
                 }
                 return out;
             }},
         {"entry.close",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 std::uint64_t connection = a.id("connection");
                 if (!a.ok())
                     return std::nullopt;
                 int r = m.close(entry, connection);
-                if (auto it = owned_.find(caller); it != owned_.end()) {
+                if (auto it = owned_.find(a.caller()); it != owned_.end()) {
                     it->second.connections.erase({entry, connection});
                     if (it->second.registrations.empty() && it->second.connections.empty())
                         owned_.erase(it);
@@ -338,7 +339,7 @@ std::optional<Value> MachineLinkService::dispatch(
                 return answer(r);
             }},
         {"entry.callScalar",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 std::uint64_t connection = a.id("connection");
                 std::uint32_t index = a.u32("index");
@@ -356,7 +357,7 @@ std::optional<Value> MachineLinkService::dispatch(
                 return out;
             }},
         {"entry.callStructure",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 std::uint64_t connection = a.id("connection");
                 std::uint32_t index = a.u32("index");
@@ -371,24 +372,24 @@ std::optional<Value> MachineLinkService::dispatch(
                 return out;
             }},
         {"entry.property",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 std::string key = a.string("key");
                 return a.ok() ? std::optional(answer(m.property(entry, key))) : std::nullopt;
             }},
         {"entry.setProperties",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 return a.ok() ? std::optional(answer(m.setProperties(entry, a.value("properties")))) : std::nullopt;
             }},
         {"entry.setProperty",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 std::string key = a.string("key");
                 return a.ok() ? std::optional(answer(m.setProperty(entry, key, a.value("value")))) : std::nullopt;
             }},
         {"hid.setAcceleration",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
                 std::uint64_t connection = a.id("connection");
                 std::string key = a.string("key");
@@ -396,112 +397,112 @@ std::optional<Value> MachineLinkService::dispatch(
                 return a.ok() ? std::optional(answer(m.setAcceleration(entry, connection, key, value))) : std::nullopt;
             }},
         {"store.value",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::string key = a.string("key");
                 return a.ok() ? std::optional(answer(m.storeValue(key))) : std::nullopt;
             }},
         {"store.addWatcher",
-            [&](Arguments&) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 auto id = std::make_shared<std::uint64_t>(0);
                 *id = m.addStoreWatcher([this, id](const std::string& key) {
                     emit(kMachineEventStore, Value::dictionary({{"watcher", *id}, {"key", key}}));
                 });
-                own(caller, Kind::Store, *id);
+                own(a.caller(), Kind::Store, *id);
                 return answer(*id);
             }},
         {"store.removeWatcher",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t watcher = a.id("watcher");
                 if (!a.ok())
                     return std::nullopt;
-                if (owns(caller, Kind::Store, watcher)) {
-                    disown(caller, Kind::Store, watcher);
+                if (owns(a.caller(), Kind::Store, watcher)) {
+                    disown(a.caller(), Kind::Store, watcher);
                     end(Kind::Store, watcher);
                 }
                 return Value::dictionary();
             }},
         {"power.addClient",
-            [&](Arguments&) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 auto id = std::make_shared<std::uint64_t>(0);
                 *id = m.addPowerClient([this, id](std::uint32_t type, std::intptr_t argument) {
                     emit(kMachineEventPower,
                         Value::dictionary({{"client", *id}, {"type", type}, {"argument", static_cast<long long>(argument)}}));
                 });
-                own(caller, Kind::Power, *id);
+                own(a.caller(), Kind::Power, *id);
                 return answer(*id);
             }},
         {"power.removeClient",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t client = a.id("client");
                 if (!a.ok())
                     return std::nullopt;
-                if (owns(caller, Kind::Power, client)) {
-                    disown(caller, Kind::Power, client);
+                if (owns(a.caller(), Kind::Power, client)) {
+                    disown(a.caller(), Kind::Power, client);
                     end(Kind::Power, client);
                 }
                 return Value::dictionary();
             }},
         {"power.acknowledge",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 auto argument = a.integer("argument", std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
                 return a.ok() ? std::optional(answer(m.acknowledgePower(static_cast<std::intptr_t>(argument)))) : std::nullopt;
             }},
         {"processes.withPid",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int pid = a.i32("pid");
                 return a.ok() ? std::optional(answerOptional(m.processWithPid(pid))) : std::nullopt;
             }},
         {"processes.withSerial",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint32_t high = a.u32("high");
                 std::uint32_t low = a.u32("low");
                 return a.ok() ? std::optional(answerOptional(m.processWithSerial(high, low))) : std::nullopt;
             }},
-        {"processes.front", [&](Arguments&) -> std::optional<Value> { return answerOptional(m.frontProcess()); }},
+        {"processes.front", [&m = *link_](Arguments&) -> std::optional<Value> { return answerOptional(m.frontProcess()); }},
         {"processes.applications",
-            [&](Arguments&) -> std::optional<Value> {
+            [&m = *link_](Arguments&) -> std::optional<Value> {
                 Value::Array list;
                 for (const auto& p : m.applications())
                     list.push_back(machineLinkValue(p));
                 return answer(Value(std::move(list)));
             }},
-        {"processes.listing", [&](Arguments&) -> std::optional<Value> { return answer(m.processListing()); }},
+        {"processes.listing", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.processListing()); }},
         {"processes.addListener",
-            [&](Arguments&) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 auto id = std::make_shared<std::uint64_t>(0);
                 *id = m.addApplicationListener(
                     [this, id](MachineLink::ApplicationEventKind kind, std::uint32_t high, std::uint32_t low) {
                         emit(kMachineEventApplication,
                             Value::dictionary({{"listener", *id}, {"kind", static_cast<int>(kind)}, {"high", high}, {"low", low}}));
                     });
-                own(caller, Kind::Application, *id);
+                own(a.caller(), Kind::Application, *id);
                 return answer(*id);
             }},
         {"processes.removeListener",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t listener = a.id("listener");
                 if (!a.ok())
                     return std::nullopt;
-                if (owns(caller, Kind::Application, listener)) {
-                    disown(caller, Kind::Application, listener);
+                if (owns(a.caller(), Kind::Application, listener)) {
+                    disown(a.caller(), Kind::Application, listener);
                     end(Kind::Application, listener);
                 }
                 return Value::dictionary();
             }},
         {"processes.setHostPid",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int pid = a.i32("pid");
                 int hostPid = a.i32("hostPid");
                 return a.ok() ? std::optional(answer(m.setHostPid(pid, hostPid))) : std::nullopt;
             }},
-        {"ax.enabled", [&](Arguments&) -> std::optional<Value> { return answer(m.accessibilityEnabled()); }},
+        {"ax.enabled", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.accessibilityEnabled()); }},
         {"ax.exists",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 MachineLink::Element element {a.i32("pid"), a.id("element")};
                 return a.ok() ? std::optional(answer(m.elementExists(element))) : std::nullopt;
             }},
         {"ax.copyAttribute",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 MachineLink::Element element {a.i32("pid"), a.id("element")};
                 std::string name = a.string("name");
                 if (!a.ok())
@@ -514,7 +515,7 @@ std::optional<Value> MachineLinkService::dispatch(
                 return out;
             }},
         {"ax.createObserver",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int pid = a.i32("pid");
                 if (!a.ok())
                     return std::nullopt;
@@ -523,45 +524,45 @@ std::optional<Value> MachineLinkService::dispatch(
                     emit(kMachineEventAccessibility, Value::dictionary({{"observer", *id}, {"pid", element.pid},
                                                          {"element", element.element}, {"notification", notification}}));
                 });
-                own(caller, Kind::Observer, static_cast<std::uint64_t>(*id));
+                own(a.caller(), Kind::Observer, static_cast<std::uint64_t>(*id));
                 return answer(*id);
             }},
         {"ax.destroyObserver",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t observer = a.id("observer");
                 if (!a.ok())
                     return std::nullopt;
-                if (owns(caller, Kind::Observer, observer)) {
-                    disown(caller, Kind::Observer, observer);
+                if (owns(a.caller(), Kind::Observer, observer)) {
+                    disown(a.caller(), Kind::Observer, observer);
                     end(Kind::Observer, observer);
                 }
                 return Value::dictionary();
             }},
         {"ax.addNotification",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int observer = a.i32("observer");
                 MachineLink::Element element {a.i32("pid"), a.id("element")};
                 std::string notification = a.string("notification");
                 if (!a.ok())
                     return std::nullopt;
-                if (observer <= 0 || !owns(caller, Kind::Observer, static_cast<std::uint64_t>(observer)))
+                if (observer <= 0 || !owns(a.caller(), Kind::Observer, static_cast<std::uint64_t>(observer)))
                     return answer(kAXErrorInvalidUIElementObserver);
                 return answer(m.addNotification(observer, element, notification));
             }},
         {"ax.removeNotification",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int observer = a.i32("observer");
                 MachineLink::Element element {a.i32("pid"), a.id("element")};
                 std::string notification = a.string("notification");
                 if (!a.ok())
                     return std::nullopt;
-                if (observer <= 0 || !owns(caller, Kind::Observer, static_cast<std::uint64_t>(observer)))
+                if (observer <= 0 || !owns(a.caller(), Kind::Observer, static_cast<std::uint64_t>(observer)))
                     return answer(kAXErrorInvalidUIElementObserver);
                 return answer(m.removeNotification(observer, element, notification));
             }},
-        {"pointer.buttonState", [&](Arguments&) -> std::optional<Value> { return answer(m.buttonState()); }},
+        {"pointer.buttonState", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.buttonState()); }},
         {"pointer.warp",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 double x = a.real("x");
                 double y = a.real("y");
                 if (!a.ok())
@@ -570,7 +571,7 @@ std::optional<Value> MachineLinkService::dispatch(
                 return Value::dictionary();
             }},
         {"pointer.setSuppressionInterval",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 double seconds = a.real("seconds");
                 if (!a.ok() || !(seconds >= 0))
                     return std::nullopt;
@@ -578,44 +579,44 @@ std::optional<Value> MachineLinkService::dispatch(
                 return Value::dictionary();
             }},
         {"sessions.session",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint32_t id = a.u32("id");
                 return a.ok() ? std::optional(answerOptional(m.session(id))) : std::nullopt;
             }},
         {"sessions.addListener",
-            [&](Arguments&) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 auto id = std::make_shared<std::uint64_t>(0);
                 *id = m.addSessionListener([this, id](std::uint32_t resigned, std::uint32_t activated) {
                     emit(kMachineEventSession, Value::dictionary({{"listener", *id}, {"resigned", resigned}, {"activated", activated}}));
                 });
-                own(caller, Kind::Session, *id);
+                own(a.caller(), Kind::Session, *id);
                 return answer(*id);
             }},
         {"sessions.removeListener",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t listener = a.id("listener");
                 if (!a.ok())
                     return std::nullopt;
-                if (owns(caller, Kind::Session, listener)) {
-                    disown(caller, Kind::Session, listener);
+                if (owns(a.caller(), Kind::Session, listener)) {
+                    disown(a.caller(), Kind::Session, listener);
                     end(Kind::Session, listener);
                 }
                 return Value::dictionary();
             }},
         {"users.named",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::string name = a.string("name");
                 return a.ok() ? std::optional(answerOptional(m.userNamed(name))) : std::nullopt;
             }},
         {"users.withId",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint32_t uid = a.u32("uid");
                 return a.ok() ? std::optional(answerOptional(m.userWithId(uid))) : std::nullopt;
             }},
-        {"host.identifier", [&](Arguments&) -> std::optional<Value> { return answer(m.hostIdentifier()); }},
-        {"system.version", [&](Arguments&) -> std::optional<Value> { return answer(m.systemVersion()); }},
+        {"host.identifier", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.hostIdentifier()); }},
+        {"system.version", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.systemVersion()); }},
         {"log.append",
-            [&](Arguments& a) -> std::optional<Value> {
+            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::string program = a.string("program");
                 int pid = a.i32("pid");
                 int priority = static_cast<int>(a.integer("priority", 0, 7));
@@ -626,10 +627,15 @@ std::optional<Value> MachineLinkService::dispatch(
                 return Value::dictionary();
             }},
     };
-    auto it = handlers.find(operation);
-    *known = it != handlers.end();
+}
+
+std::optional<Value> MachineLinkService::dispatch(
+    const std::string& caller, const std::string& operation, const Value& values, bool* known)
+{
+    auto it = handlers_.find(operation);
+    *known = it != handlers_.end();
     if (!*known)
         return std::nullopt;
-    Arguments arguments(values);
+    Arguments arguments(caller, values);
     return it->second(arguments);
 }

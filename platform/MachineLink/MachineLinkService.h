@@ -63,7 +63,10 @@
 // sleep and keeps no connection open.
 #pragma once
 
+#include "Foundation/Value.h"
+
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -79,7 +82,6 @@ namespace machine {
 class Machine;
 }
 class LocalMachineLink;
-class Value;
 
 class MachineLinkService {
 public:
@@ -100,7 +102,9 @@ private:
         std::set<std::pair<std::uint64_t, std::uint64_t>> connections; // entry, connection
     };
     class Arguments;
+    using Handler = std::function<std::optional<Value>(Arguments&)>;
 
+    void makeHandlers();
     std::optional<Value> dispatch(const std::string& caller, const std::string& operation, const Value& arguments, bool* known);
     void emit(const char* kind, const Value& payload);
     void own(const std::string& caller, Kind kind, std::uint64_t id);
@@ -114,4 +118,5 @@ private:
     std::unique_ptr<sdbus::IObject> object_;
     std::shared_ptr<void> ownerWatch_;
     std::map<std::string, Owned> owned_; // by unique bus name
+    std::map<std::string, Handler, std::less<>> handlers_; // by operation
 };
