@@ -39,6 +39,9 @@ struct Object {
     std::uint64_t machineConnection = 0;   // connection
     // Iterator of a matching notification.
     std::deque<RegistryEntryID> pending;
+    // Every entry the iterator ever held: an entry id is never reused, so
+    // none is told twice.
+    std::set<RegistryEntryID> told;
     bool armed = false;
     std::uint64_t listener = 0;
     IOServiceMatchingCallback callback = nullptr;
@@ -136,7 +139,7 @@ void deliver(IONotificationPortRef port)
 void heard(io_iterator_t name, RegistryEntryID entry)
 {
     Object* iterator = find(name, Object::Kind::Iterator);
-    if (!iterator)
+    if (!iterator || !iterator->told.insert(entry).second)
         return;
     iterator->pending.push_back(entry);
     IONotificationPortRef port = iterator->port;
@@ -244,14 +247,20 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notifyPort,
     iterator.callback = callback;
     iterator.refCon = refCon;
     iterator.port = notifyPort;
-    if (matched) {
-        for (RegistryEntryID entry : link.matchingServices(className))
-            iterator.pending.push_back(entry);
-    }
     io_iterator_t name = addObject(std::move(iterator));
+    // Listen first, then take what already matches: over the bus a service
+    // registered in between is then heard of (twice, and kept once) rather
+    // than missed.
     find(name, Object::Kind::Iterator)->listener = link.addRegistryListener(className,
         terminated ? MachineLink::RegistryEvent::Terminated : MachineLink::RegistryEvent::Matched,
         [name](RegistryEntryID entry) { heard(name, entry); });
+    if (matched) {
+        Object* created = find(name, Object::Kind::Iterator);
+        for (RegistryEntryID entry : link.matchingServices(className)) {
+            if (created->told.insert(entry).second)
+                created->pending.push_back(entry);
+        }
+    }
     *notification = name;
     return kIOReturnSuccess;
 }
