@@ -95,23 +95,33 @@ protected:
         return answer;
     }
 
-    // A raw Call on the service; the error's name, or "" for an answer.
-    std::string rawCall(const std::function<void(sdbus::MethodCall&)>& fill)
+    // A raw Call on the service from another program's connection (a
+    // stranger to this program's registrations); the error's name, or ""
+    // for an answer, which goes to *answer.
+    std::string rawCall(const std::function<void(sdbus::MethodCall&)>& fill, Value* answer = nullptr)
     {
-        auto machine = sdbus::createProxy(connection(), kMachineLinkDefaultServiceName, kMachineLinkObjectPath);
+        if (!stranger_)
+            stranger_ = sdbus::createSessionBusConnectionWithAddress(bus_->address());
+        auto machine = sdbus::createProxy(*stranger_, kMachineLinkDefaultServiceName, kMachineLinkObjectPath);
         auto call = machine->createMethodCall(kMachineLinkInterface, "Call");
         fill(call);
         try {
-            machine->callMethod(call, 5000000);
+            auto reply = machine->callMethod(call, 5000000);
+            std::vector<std::uint8_t> data;
+            reply >> data;
+            if (answer)
+                *answer = propertyListFromData(std::string_view(reinterpret_cast<const char*>(data.data()), data.size())).value_or(Value());
             return "";
         } catch (const sdbus::Error& error) {
             return error.getName();
         }
     }
-    std::string rawCall(const std::string& operation, const Value& arguments)
+    std::string rawCall(const std::string& operation, const Value& arguments, Value* answer = nullptr)
     {
-        return rawCall([&](sdbus::MethodCall& call) { call << operation << plist(arguments); });
+        return rawCall([&](sdbus::MethodCall& call) { call << operation << plist(arguments); }, answer);
     }
+
+    std::unique_ptr<sdbus::IConnection> stranger_;
 
     PrivateBus* bus_ = nullptr;
     pid_t host_ = -1;
@@ -326,6 +336,48 @@ TEST_F(AProgramOnAMachineService, WarpsThePointerOfTheServicesMachine)
     EXPECT_EQ(version, 0x1039);
 }
 
+TEST_F(AProgramOnAMachineService, KeepsItsRegistrationsFromOtherPrograms)
+{
+    PowerNews news;
+    IONotificationPortRef port = nullptr;
+    io_object_t notifier = 0;
+    news.root = IORegisterForSystemPower(&news, &port, powerMessage, &notifier);
+    ASSERT_NE(news.root, 0u);
+    int pid = std::stoi(words(verb("launch Editor com.example.editor"))[0]);
+    AXObserverRef observer;
+    ASSERT_EQ(AXObserverCreate(pid, windowNotice, &observer), kAXErrorSuccess);
+    ASSERT_EQ(verb("registrations"), "2");
+
+    // Ids are small numbers any program can guess; guessing them gains nothing.
+    for (int id = 1; id <= 3; ++id) {
+        EXPECT_EQ(rawCall("power.removeClient", Value::dictionary({{"client", id}})), "");
+        EXPECT_EQ(rawCall("ax.destroyObserver", Value::dictionary({{"observer", id}})), "");
+        Value answer;
+        EXPECT_EQ(rawCall("ax.addNotification",
+                      Value::dictionary({{"observer", id}, {"pid", pid}, {"element", 0}, {"notification", "AXWindowCreated"}}), &answer),
+            "");
+        EXPECT_EQ(answer, Value::dictionary({{"result", kAXErrorInvalidUIElementObserver}}));
+    }
+    EXPECT_EQ(verb("registrations"), "2");
+    EXPECT_EQ(verb("power"), "clients 1\n");
+    EXPECT_EQ(AXObserverAddNotification(observer, AXUIElementCreateApplication(pid), "AXWindowCreated", nullptr), kAXErrorSuccess);
+}
+
+TEST_F(AProgramOnAMachineService, HearsNewsOnlyFromTheRunLoopEvenWhenACallWaitedWhileTheyCame)
+{
+    std::vector<std::uint32_t> heard;
+    std::uint64_t client = MachineLink::shared().addPowerClient([&](std::uint32_t type, std::intptr_t) { heard.push_back(type); });
+    ASSERT_NE(client, 0u);
+    verb("sleep");
+    // The news reached this program while this call waited for its answer.
+    (void)MachineLink::shared().buttonState();
+    EXPECT_TRUE(heard.empty());
+    ASSERT_TRUE(runLoopUntil([&] { return !heard.empty(); }));
+    EXPECT_EQ(heard, std::vector<std::uint32_t>({kIOMessageSystemWillSleep}));
+    MachineLink::shared().removePowerClient(client);
+    EXPECT_EQ(verb("power"), "clients 0\nsystem-will-sleep unanswered\n");
+}
+
 // ---- the system log
 
 TEST_F(AProgramOnAMachineService, WritesItsSyslogLinesToTheMachinesSystemLogToo)
@@ -491,8 +543,6 @@ TEST_F(AProgramOnAMachineService, RefusesMalformedCallsAndKeepsServing)
         kMachineLinkBadArgumentsError);
     EXPECT_NE(rawCall([](sdbus::MethodCall& call) { call << std::string("pointer.warp"); }), "");
     EXPECT_NE(rawCall([](sdbus::MethodCall& call) { call << 7; }), "");
-    // Another program's registration is not this caller's to end.
-    EXPECT_EQ(rawCall("ax.addNotification", Value::dictionary({{"observer", 1}, {"pid", 1}, {"element", 0}, {"notification", "AXWindowCreated"}})), "");
 
     EXPECT_EQ(verb("warps"), "");
     EXPECT_EQ(CGWarpMouseCursorPosition({5, 6}), kCGErrorSuccess);
