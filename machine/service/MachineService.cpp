@@ -1,6 +1,7 @@
 #include "machine/service/MachineService.h"
 
 #include "Bus/MessageBus.h"
+#include "MachineLink/MachineLinkService.h"
 #include "Log/Log.h"
 #include "RunLoop/Clock.h"
 #include "RunLoop/RunLoop.h"
@@ -29,6 +30,7 @@ MachineService::MachineService() = default;
 
 MachineService::~MachineService()
 {
+    link_.reset();
     control_.reset();
 }
 
@@ -87,10 +89,14 @@ bool MachineService::start()
         return false;
     }
 
-    // --- The machine link: the object that serves the programs' platform
-    // layers is created here, on the service's connection, e.g.
-    //     link_ = std::make_unique<MachineLinkService>(bus->connection());
-    // --- end of the machine link ---
+    // The programs' platform layers reach the model through the link object
+    // on the same connection and name.
+    try {
+        link_ = std::make_unique<MachineLinkService>(bus->connection());
+    } catch (const sdbus::Error& error) {
+        std::fprintf(stderr, "arvel-machine: unable to serve the machine link on the bus: %s\n", error.getMessage().c_str());
+        return false;
+    }
 
     bus->service();
     return true;

@@ -19,6 +19,7 @@ namespace sdbus {
 class IObject;
 }
 class HostPrograms;
+class MachineLinkService;
 class MachineCommands;
 
 extern const char* const kMachineServiceName;      // "org.arvel.Machine"
@@ -44,5 +45,6 @@ private:
     std::unique_ptr<HostPrograms> programs_;
     std::unique_ptr<MachineCommands> commands_;
     std::unique_ptr<sdbus::IObject> control_;
+    std::unique_ptr<MachineLinkService> link_;
     bool stopping_ = false;
 };

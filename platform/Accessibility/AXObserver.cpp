@@ -1,13 +1,13 @@
 #include "Accessibility/AXObserver.h"
 
 #include "RunLoop/RunLoop.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 namespace {
 
-machine::Accessibility& theTrees()
+MachineLink& theTrees()
 {
-    return machine::Machine::shared().accessibility();
+    return MachineLink::shared();
 }
 
 } // namespace
@@ -26,7 +26,7 @@ void AXObserver::start()
         if (auto self = weak.lock())
             self->deliverQueued();
     });
-    machineObserver_ = theTrees().createObserver(pid_, [weak](const machine::ElementRef& element, const std::string& notification) {
+    machineObserver_ = theTrees().createObserver(pid_, [weak](const MachineLink::Element& element, const std::string& notification) {
         auto self = weak.lock();
         if (!self)
             return;
@@ -56,7 +56,7 @@ AXError AXObserverCreate(pid_t application, AXObserverCallback callback, AXObser
 {
     if (!callback || !outObserver)
         return kAXErrorIllegalArgument;
-    if (int r = machine::Machine::shared().failures().take("AXObserverCreate"))
+    if (int r = theTrees().take("AXObserverCreate"))
         return r;
     auto observer = std::make_shared<AXObserver>(application, callback);
     observer->start();
@@ -71,7 +71,7 @@ AXError AXObserverAddNotification(const AXObserverRef& observer, const AXUIEleme
         return kAXErrorInvalidUIElementObserver;
     if (!element)
         return kAXErrorIllegalArgument;
-    if (int r = machine::Machine::shared().failures().take("AXObserverAddNotification:" + notification))
+    if (int r = theTrees().take("AXObserverAddNotification:" + notification))
         return r;
     int r = theTrees().addNotification(observer->machineObserver_, {element->pid(), element->element()}, notification);
     if (r == kAXErrorSuccess)
@@ -94,7 +94,7 @@ AXError AXObserverRemoveNotification(const AXObserverRef& observer, const AXUIEl
 
 CFRunLoopSourceRef AXObserverGetRunLoopSource(const AXObserverRef& observer)
 {
-    if (!observer || machine::Machine::shared().failures().take("AXObserverGetRunLoopSource"))
+    if (!observer || theTrees().take("AXObserverGetRunLoopSource"))
         return nullptr;
     return observer->source_;
 }

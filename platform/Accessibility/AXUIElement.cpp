@@ -1,6 +1,6 @@
 #include "Accessibility/AXUIElement.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 AXUIElementRef CFTypeRef::element() const
 {
@@ -16,29 +16,29 @@ AXValueRef CFTypeRef::axValue() const
 
 Boolean AXAPIEnabled()
 {
-    return machine::Machine::shared().accessibility().enabled();
+    return MachineLink::shared().accessibilityEnabled();
 }
 
 AXUIElementRef AXUIElementCreateApplication(pid_t pid)
 {
-    if (machine::Machine::shared().failures().take("AXUIElementCreateApplication"))
+    if (MachineLink::shared().take("AXUIElementCreateApplication"))
         return nullptr;
     return std::make_shared<AXUIElement>(pid, 0);
 }
 
 namespace {
 
-CFTypeRef platformValue(const machine::Attribute& attribute)
+CFTypeRef platformValue(const MachineLink::Attribute& attribute)
 {
     if (auto* v = std::get_if<Value>(&attribute))
         return CFTypeRef(*v);
-    if (auto* e = std::get_if<machine::ElementRef>(&attribute))
+    if (auto* e = std::get_if<MachineLink::Element>(&attribute))
         return CFTypeRef(std::make_shared<AXUIElement>(e->pid, e->element));
-    if (auto* p = std::get_if<machine::ScreenPoint>(&attribute)) {
+    if (auto* p = std::get_if<MachineLink::Point>(&attribute)) {
         CGPoint point {static_cast<CGFloat>(p->x), static_cast<CGFloat>(p->y)};
         return CFTypeRef(AXValueCreate(kAXValueCGPointType, &point));
     }
-    const auto& s = std::get<machine::ScreenSize>(attribute);
+    const auto& s = std::get<MachineLink::Size>(attribute);
     CGSize size {static_cast<CGFloat>(s.width), static_cast<CGFloat>(s.height)};
     return CFTypeRef(AXValueCreate(kAXValueCGSizeType, &size));
 }
@@ -49,11 +49,11 @@ AXError AXUIElementCopyAttributeValue(const AXUIElementRef& element, const std::
 {
     if (!element || !value)
         return kAXErrorIllegalArgument;
-    auto& m = machine::Machine::shared();
-    if (int r = m.failures().take("AXUIElementCopyAttributeValue:" + attribute))
+    auto& m = MachineLink::shared();
+    if (int r = m.take("AXUIElementCopyAttributeValue:" + attribute))
         return r;
-    machine::Attribute read;
-    int r = m.accessibility().copyAttribute({element->pid(), element->element()}, attribute, read);
+    MachineLink::Attribute read;
+    int r = m.copyAttribute({element->pid(), element->element()}, attribute, read);
     if (r != kAXErrorSuccess)
         return r;
     *value = platformValue(read);
@@ -64,7 +64,7 @@ AXError AXUIElementGetPid(const AXUIElementRef& element, pid_t* pid)
 {
     if (!element || !pid)
         return kAXErrorIllegalArgument;
-    if (int r = machine::Machine::shared().failures().take("AXUIElementGetPid"))
+    if (int r = MachineLink::shared().take("AXUIElementGetPid"))
         return r;
     *pid = element->pid();
     return kAXErrorSuccess;

@@ -1,7 +1,7 @@
 #include "AppKit/NSWorkspace.h"
 
 #include "RunLoop/RunLoop.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 const char* const NSWorkspaceSessionDidBecomeActiveNotification = "NSWorkspaceSessionDidBecomeActiveNotification";
 const char* const NSWorkspaceSessionDidResignActiveNotification = "NSWorkspaceSessionDidResignActiveNotification";
@@ -33,9 +33,8 @@ NSWorkspace::NSWorkspace()
 {
     source_ = RunLoopSource::create([this] { deliverQueued(); });
     RunLoop::current().addSource(source_, kCommonRunLoopModes);
-    auto& m = machine::Machine::shared();
-    sessionListener_ = m.loginSessions().addListener([this, &m](std::uint32_t resigned, std::uint32_t activated) {
-        std::uint32_t mine = m.programSession();
+    sessionListener_ = MachineLink::shared().addSessionListener([this](std::uint32_t resigned, std::uint32_t activated) {
+        std::uint32_t mine = MachineLink::shared().programSession();
         if (mine == 0)
             return;
         if (resigned == mine)
@@ -49,7 +48,7 @@ NSWorkspace::NSWorkspace()
 
 NSWorkspace::~NSWorkspace()
 {
-    machine::Machine::shared().loginSessions().removeListener(sessionListener_);
+    MachineLink::shared().removeSessionListener(sessionListener_);
     source_->invalidate();
 }
 

@@ -10,6 +10,7 @@
 
 #include "Notifications/NotificationCenter.h"
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -38,5 +39,5 @@ private:
     NotificationCenter centre_;
     std::deque<std::string> queue_;
     std::shared_ptr<RunLoopSource> source_;
-    int sessionListener_ = 0;
+    std::uint64_t sessionListener_ = 0;
 };

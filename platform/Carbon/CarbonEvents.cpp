@@ -1,6 +1,6 @@
 #include "Carbon/CarbonEvents.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr handler)
 {
@@ -17,7 +17,7 @@ OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, UIn
 {
     if (!target || !handler || (numTypes && !list))
         return paramErr;
-    if (OSStatus r = machine::Machine::shared().failures().take("InstallEventHandler"))
+    if (OSStatus r = MachineLink::shared().take("InstallEventHandler"))
         return r;
     OSStatus result = target->installHandler(handler, std::vector<EventTypeSpec>(list, list + numTypes), userData);
     if (outRef)
@@ -27,7 +27,7 @@ OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, UIn
 
 UInt32 GetCurrentButtonState()
 {
-    return machine::Machine::shared().pointer().buttonState();
+    return MachineLink::shared().buttonState();
 }
 
 ApplicationEventTarget& ApplicationEventTarget::shared()
@@ -40,12 +40,13 @@ OSStatus ApplicationEventTarget::installHandler(EventHandlerUPP handler, const s
 {
     handlers_.push_back({handler, types, userData});
     if (!machineListener_) {
-        machineListener_ = machine::Machine::shared().processes().addListener([this](const machine::ApplicationEvent& e) {
-            EventKind kind = e.kind == machine::ApplicationEventKind::Launched ? kEventAppLaunched
-                : e.kind == machine::ApplicationEventKind::Terminated         ? kEventAppTerminated
-                                                                              : kEventAppFrontSwitched;
-            hear({kind, e.serial.high, e.serial.low});
-        });
+        machineListener_ = MachineLink::shared().addApplicationListener(
+            [this](MachineLink::ApplicationEventKind event, std::uint32_t high, std::uint32_t low) {
+                EventKind kind = event == MachineLink::ApplicationEventKind::Launched ? kEventAppLaunched
+                    : event == MachineLink::ApplicationEventKind::Terminated         ? kEventAppTerminated
+                                                                                     : kEventAppFrontSwitched;
+                hear({kind, high, low});
+            });
     }
     return noErr;
 }
@@ -101,6 +102,6 @@ void ApplicationEventTarget::resetForTesting()
 {
     handlers_.clear();
     if (machineListener_)
-        machine::Machine::shared().processes().removeListener(machineListener_);
+        MachineLink::shared().removeApplicationListener(machineListener_);
     machineListener_ = 0;
 }

@@ -11,6 +11,7 @@
 
 #include "Carbon/MacTypes.h"
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <vector>
@@ -84,5 +85,5 @@ private:
     std::vector<Handler> handlers_;
     std::map<int, Sink> sinks_;
     int nextSink_ = 1;
-    int machineListener_ = 0;
+    std::uint64_t machineListener_ = 0;
 };

@@ -1,13 +1,13 @@
 #include "Carbon/Gestalt.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 OSErr Gestalt(OSType selector, SInt32* response)
 {
     if (!response)
         return paramErr;
-    auto& m = machine::Machine::shared();
-    if (int r = m.failures().take("Gestalt"))
+    auto& m = MachineLink::shared();
+    if (int r = m.take("Gestalt"))
         return static_cast<OSErr>(r);
     if (selector != gestaltSystemVersion)
         return gestaltUndefSelectorErr;

@@ -1,23 +1,23 @@
 #include "CoreGraphics/CGRemoteOperation.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 CGError CGSetLocalEventsSuppressionInterval(CFTimeInterval seconds)
 {
-    auto& m = machine::Machine::shared();
-    if (int r = m.failures().take("CGSetLocalEventsSuppressionInterval"))
+    auto& m = MachineLink::shared();
+    if (int r = m.take("CGSetLocalEventsSuppressionInterval"))
         return r;
     if (!(seconds >= 0))
         return kCGErrorIllegalArgument;
-    m.pointer().setLocalEventsSuppressionInterval(seconds);
+    m.setLocalEventsSuppressionInterval(seconds);
     return kCGErrorSuccess;
 }
 
 CGError CGWarpMouseCursorPosition(CGPoint newCursorPosition)
 {
-    auto& m = machine::Machine::shared();
-    if (int r = m.failures().take("CGWarpMouseCursorPosition"))
+    auto& m = MachineLink::shared();
+    if (int r = m.take("CGWarpMouseCursorPosition"))
         return r;
-    m.pointer().warp({newCursorPosition.x, newCursorPosition.y});
+    m.warp(newCursorPosition.x, newCursorPosition.y);
     return kCGErrorSuccess;
 }

@@ -1,13 +1,13 @@
 #include "CoreGraphics/CGSession.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 Value CGSessionCopyCurrentDictionary()
 {
-    auto& m = machine::Machine::shared();
-    if (m.failures().take("CGSessionCopyCurrentDictionary"))
+    auto& m = MachineLink::shared();
+    if (m.take("CGSessionCopyCurrentDictionary"))
         return {};
-    const machine::LoginSession* session = m.loginSessions().session(m.programSession());
+    std::optional<MachineLink::Session> session = m.session(m.programSession());
     if (!session)
         return {};
     return Value::dictionary({

@@ -1,7 +1,7 @@
 #include "Defaults/CFPreferences.h"
 
 #include "Defaults/PreferenceDomainFile.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 #include <map>
 #include <optional>
@@ -32,7 +32,7 @@ Domain domainFor(std::string_view applicationID, std::string_view userName, std:
         byHost = false;
     else
         return domain;
-    auto& m = machine::Machine::shared();
+    auto& m = MachineLink::shared();
     std::string home;
     if (userName == kCFPreferencesAnyUser) {
         domain.anyUser = true;
@@ -50,7 +50,7 @@ Domain domainFor(std::string_view applicationID, std::string_view userName, std:
 
 bool mayWrite(const Domain& domain)
 {
-    return !domain.anyUser || machine::Machine::shared().effectiveUserId() == 0;
+    return !domain.anyUser || MachineLink::shared().effectiveUserId() == 0;
 }
 
 Value read(const Domain& domain, bool* wasUnreadable = nullptr)

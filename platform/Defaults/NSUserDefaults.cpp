@@ -2,7 +2,7 @@
 
 #include "Defaults/PreferenceDomainFile.h"
 #include "Log/Log.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults()
 {
     auto& object = standardObject();
     if (!object) {
-        auto& m = machine::Machine::shared();
+        auto& m = MachineLink::shared();
         object.reset(new NSUserDefaults(m.effectiveUserId(), m.effectiveUserHome()));
     }
     return object;

@@ -7,7 +7,7 @@
 #include "Log/Log.h"
 #include "Notifications/NotificationCenter.h"
 #include "RunLoop/RunLoop.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 #include <algorithm>
 #include <exception>
@@ -18,7 +18,7 @@ namespace {
 
 bool injectedFailure(const char* operation)
 {
-    return machine::Machine::shared().failures().take(operation) != 0;
+    return MachineLink::shared().take(operation) != 0;
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #include "DistributedObjects/Port.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 std::shared_ptr<Port> Port::port()
 {
-    if (machine::Machine::shared().failures().take("Port::port"))
+    if (MachineLink::shared().take("Port::port"))
         return nullptr;
     return std::shared_ptr<Port>(new Port);
 }

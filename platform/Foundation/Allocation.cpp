@@ -1,10 +1,10 @@
 #include "Foundation/Allocation.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 #include <string>
 
 bool allocationFails(std::string_view className)
 {
-    return machine::Machine::shared().failures().take(std::string(className) + ".init") != 0;
+    return MachineLink::shared().take(std::string(className) + ".init") != 0;
 }

@@ -1,13 +1,13 @@
 #include "Foundation/FileManager.h"
 
 #include "Paths/DiskRoot.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 #include <sys/stat.h>
 
 std::string expandTildeInPath(const std::string& path)
 {
-    return machine::Machine::shared().expandTilde(path);
+    return MachineLink::shared().expandTilde(path);
 }
 
 bool fileExistsAtPath(const std::string& systemPath)

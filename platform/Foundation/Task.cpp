@@ -1,7 +1,7 @@
 #include "Foundation/Task.h"
 
 #include "RunLoop/Clock.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 namespace {
 // How long a program of the machine runs, on the clock.
@@ -19,14 +19,14 @@ std::optional<NSException> NSTask::launch()
 {
     if (launched_)
         return NSException {"NSInvalidArgumentException", "task already launched"};
-    auto& m = machine::Machine::shared();
-    if (m.failures().take("NSTask.launch"))
+    auto& m = MachineLink::shared();
+    if (m.take("NSTask.launch"))
         return NSException {"NSInvalidArgumentException", "launch path not accessible"};
     if (launchPath_ != "/bin/ps")
         return NSException {"NSInvalidArgumentException", "launch path not accessible"};
     launched_ = true;
     endDate_ = currentDate() + kRunDuration;
-    std::string output = m.processes().processListing();
+    std::string output = m.processListing();
     if (standardOutput_)
         standardOutput_->reading_.buffer_.insert(standardOutput_->reading_.buffer_.end(), output.begin(), output.end());
     status_ = 0;

@@ -8,10 +8,6 @@
 #include <cstdint>
 #include <functional>
 
-namespace machine {
-class IOServiceModel;
-}
-
 // Queues a message on the port; it runs when the port's run-loop source is
 // served, in order with the port's other news.
 void iokitPostMessage(IONotificationPortRef port, std::function<void()> message);
@@ -20,5 +16,6 @@ void iokitPostMessage(IONotificationPortRef port, std::function<void()> message)
 // runs onForget once.
 mach_port_t iokitAddOpaqueHandle(std::function<void()> onForget);
 bool iokitIsOpaqueHandle(mach_port_t name);
-// The model behind an open connection, and the model's own connection id.
-machine::IOServiceModel* iokitConnectionModel(io_connect_t connect, std::uint64_t* machineConnection);
+// The registry entry behind an open connection and the machine's own id of
+// the connection; false when the handle is no open connection.
+bool iokitConnection(io_connect_t connect, std::uint64_t* entry, std::uint64_t* machineConnection);

@@ -2,8 +2,8 @@
 
 #include "IOKit/IOKitInternal.h"
 
+#include "MachineLink/MachineLink.h"
 #include "RunLoop/RunLoop.h"
-#include "machine/Machine.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -13,9 +13,7 @@
 #include <set>
 #include <vector>
 
-using machine::IORegistry;
-using machine::Machine;
-using machine::RegistryEntryID;
+using RegistryEntryID = std::uint64_t;
 
 struct IONotificationPort {
     CFRunLoopSourceRef source;
@@ -41,6 +39,9 @@ struct Object {
     std::uint64_t machineConnection = 0;   // connection
     // Iterator of a matching notification.
     std::deque<RegistryEntryID> pending;
+    // Every entry the iterator ever held: an entry id is never reused, so
+    // none is told twice.
+    std::set<RegistryEntryID> told;
     bool armed = false;
     std::uint64_t listener = 0;
     IOServiceMatchingCallback callback = nullptr;
@@ -66,9 +67,9 @@ Table& table()
     return *t;
 }
 
-Machine& theMachine()
+MachineLink& theMachine()
 {
-    return Machine::shared();
+    return MachineLink::shared();
 }
 
 mach_port_t addObject(Object object)
@@ -103,11 +104,8 @@ void forget(io_object_t name)
     Object object = std::move(it->second);
     t.objects.erase(it);
     switch (object.kind) {
-    case Object::Kind::Iterator: theMachine().registry().removeListener(object.listener); break;
-    case Object::Kind::Connection:
-        if (auto* model = theMachine().registry().model(object.entry))
-            model->close(object.machineConnection);
-        break;
+    case Object::Kind::Iterator: theMachine().removeRegistryListener(object.listener); break;
+    case Object::Kind::Connection: theMachine().close(object.entry, object.machineConnection); break;
     case Object::Kind::Opaque:
         if (object.onForget)
             object.onForget();
@@ -141,7 +139,7 @@ void deliver(IONotificationPortRef port)
 void heard(io_iterator_t name, RegistryEntryID entry)
 {
     Object* iterator = find(name, Object::Kind::Iterator);
-    if (!iterator)
+    if (!iterator || !iterator->told.insert(entry).second)
         return;
     iterator->pending.push_back(entry);
     IONotificationPortRef port = iterator->port;
@@ -178,7 +176,7 @@ kern_return_t IOMasterPort(mach_port_t, mach_port_t* masterPort)
     if (!masterPort)
         return kIOReturnBadArgument;
     *masterPort = MACH_PORT_NULL;
-    if (int r = theMachine().failures().take("IOMasterPort"))
+    if (int r = theMachine().take("IOMasterPort"))
         return r;
     *masterPort = addObject(Object(Object::Kind::MasterPort));
     return KERN_SUCCESS;
@@ -186,7 +184,7 @@ kern_return_t IOMasterPort(mach_port_t, mach_port_t* masterPort)
 
 IONotificationPortRef IONotificationPortCreate(mach_port_t masterPort)
 {
-    if (!find(masterPort, Object::Kind::MasterPort) || theMachine().failures().take("IONotificationPortCreate"))
+    if (!find(masterPort, Object::Kind::MasterPort) || theMachine().take("IONotificationPortCreate"))
         return nullptr;
     auto* port = new IONotificationPort;
     table().ports.insert(port);
@@ -210,7 +208,7 @@ void IONotificationPortDestroy(IONotificationPortRef notifyPort)
 
 CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef notifyPort)
 {
-    if (!isPort(notifyPort) || theMachine().failures().take("IONotificationPortGetRunLoopSource"))
+    if (!isPort(notifyPort) || theMachine().take("IONotificationPortGetRunLoopSource"))
         return nullptr;
     if (!notifyPort->source) {
         notifyPort->source = RunLoopSource::create([notifyPort] { deliver(notifyPort); });
@@ -222,7 +220,7 @@ CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef noti
 
 Value IOServiceMatching(const char* name)
 {
-    if (!name || theMachine().failures().take("IOServiceMatching"))
+    if (!name || theMachine().take("IOServiceMatching"))
         return {};
     return Value::dictionary({{kIOProviderClassKey, name}});
 }
@@ -235,7 +233,7 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notifyPort,
     if (!isPort(notifyPort) || !notificationType || !notification)
         return kIOReturnBadArgument;
     std::string type = notificationType;
-    if (int r = theMachine().failures().take("IOServiceAddMatchingNotification", type))
+    if (int r = theMachine().take("IOServiceAddMatchingNotification", type))
         return r;
     std::string className = matchingClass(matching);
     bool terminated = type == kIOTerminatedNotification;
@@ -244,26 +242,32 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notifyPort,
     if (className.empty() || (!terminated && !matched))
         return kIOReturnBadArgument;
 
-    IORegistry& registry = theMachine().registry();
+    MachineLink& link = theMachine();
     Object iterator(Object::Kind::Iterator);
     iterator.callback = callback;
     iterator.refCon = refCon;
     iterator.port = notifyPort;
-    if (matched) {
-        for (RegistryEntryID entry : registry.matchingServices(className))
-            iterator.pending.push_back(entry);
-    }
     io_iterator_t name = addObject(std::move(iterator));
-    find(name, Object::Kind::Iterator)->listener = registry.addListener(className,
-        terminated ? IORegistry::Event::Terminated : IORegistry::Event::Matched,
+    // Listen first, then take what already matches: over the bus a service
+    // registered in between is then heard of (twice, and kept once) rather
+    // than missed.
+    find(name, Object::Kind::Iterator)->listener = link.addRegistryListener(className,
+        terminated ? MachineLink::RegistryEvent::Terminated : MachineLink::RegistryEvent::Matched,
         [name](RegistryEntryID entry) { heard(name, entry); });
+    if (matched) {
+        Object* created = find(name, Object::Kind::Iterator);
+        for (RegistryEntryID entry : link.matchingServices(className)) {
+            if (created->told.insert(entry).second)
+                created->pending.push_back(entry);
+        }
+    }
     *notification = name;
     return kIOReturnSuccess;
 }
 
 io_service_t IOServiceGetMatchingService(mach_port_t, const Value& matching)
 {
-    auto services = theMachine().registry().matchingServices(matchingClass(matching));
+    auto services = theMachine().matchingServices(matchingClass(matching));
     if (services.empty())
         return 0;
     Object service(Object::Kind::Service);
@@ -317,11 +321,8 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t, std::uint32_t typ
     if (!object || !connect)
         return kIOReturnBadArgument;
     RegistryEntryID entry = object->entry;
-    auto* model = theMachine().registry().model(entry);
-    if (!model)
-        return kIOReturnNoDevice;
     std::uint64_t machineConnection = 0;
-    if (int r = model->open(type, &machineConnection))
+    if (int r = theMachine().open(entry, type, &machineConnection))
         return r;
     Object connection(Object::Kind::Connection);
     connection.entry = entry;
@@ -355,11 +356,8 @@ kern_return_t IOConnectMethodScalarIScalarO(io_connect_t connect, std::uint32_t 
     Object* object = find(connect, Object::Kind::Connection);
     if (!object)
         return kIOReturnBadArgument;
-    auto* model = theMachine().registry().model(object->entry);
-    if (!model)
-        return kIOReturnNoDevice;
     std::vector<std::int64_t> outputs(scalarOutputCount, 0);
-    int r = model->callScalar(object->machineConnection, index, inputs, outputs);
+    int r = theMachine().callScalar(object->entry, object->machineConnection, index, inputs, outputs);
     if (r == kIOReturnSuccess) {
         for (std::size_t i = 0; i < outputAddresses.size(); ++i) {
             if (outputAddresses[i])
@@ -383,11 +381,8 @@ kern_return_t IOConnectMethodScalarIStructureO(io_connect_t connect, std::uint32
     Object* object = find(connect, Object::Kind::Connection);
     if (!object || !structureSize || (*structureSize && !structure))
         return kIOReturnBadArgument;
-    auto* model = theMachine().registry().model(object->entry);
-    if (!model)
-        return kIOReturnNoDevice;
     std::vector<std::uint8_t> bytes(*structureSize, 0);
-    int r = model->callStructure(object->machineConnection, index, inputs, bytes);
+    int r = theMachine().callStructure(object->entry, object->machineConnection, index, inputs, bytes);
     if (r == kIOReturnSuccess) {
         std::size_t written = std::min<std::size_t>(bytes.size(), *structureSize);
         if (written)
@@ -399,16 +394,13 @@ kern_return_t IOConnectMethodScalarIStructureO(io_connect_t connect, std::uint32
 
 namespace {
 
-machine::IOServiceModel* entryModel(io_registry_entry_t entry, IOReturn* result)
+// The registry entry a service handle names, or 0 (with the result to
+// answer) when the handle is no service.
+RegistryEntryID entryOf(io_registry_entry_t entry, IOReturn* result)
 {
     Object* object = find(entry, Object::Kind::Service);
-    if (!object) {
-        *result = kIOReturnBadArgument;
-        return nullptr;
-    }
-    auto* model = theMachine().registry().model(object->entry);
-    *result = model ? kIOReturnSuccess : kIOReturnNoDevice;
-    return model;
+    *result = object ? kIOReturnSuccess : kIOReturnBadArgument;
+    return object ? object->entry : 0;
 }
 
 } // namespace
@@ -416,24 +408,24 @@ machine::IOServiceModel* entryModel(io_registry_entry_t entry, IOReturn* result)
 kern_return_t IORegistryEntrySetCFProperties(io_registry_entry_t entry, const Value& properties)
 {
     IOReturn r;
-    auto* model = entryModel(entry, &r);
-    return model ? model->setProperties(properties) : r;
+    RegistryEntryID id = entryOf(entry, &r);
+    return id ? theMachine().setProperties(id, properties) : r;
 }
 
 kern_return_t IORegistryEntrySetCFProperty(io_registry_entry_t entry, const std::string& propertyName, const Value& property)
 {
     IOReturn r;
-    auto* model = entryModel(entry, &r);
-    return model ? model->setProperty(propertyName, property) : r;
+    RegistryEntryID id = entryOf(entry, &r);
+    return id ? theMachine().setProperty(id, propertyName, property) : r;
 }
 
 Value IORegistryEntryCreateCFProperty(io_registry_entry_t entry, const std::string& key, CFAllocatorRef, IOOptionBits)
 {
     IOReturn r;
-    auto* model = entryModel(entry, &r);
-    if (!model || theMachine().failures().take("IORegistryEntryCreateCFProperty"))
+    RegistryEntryID id = entryOf(entry, &r);
+    if (!id || !theMachine().isActive(id) || theMachine().take("IORegistryEntryCreateCFProperty"))
         return {};
-    return model->property(key);
+    return theMachine().property(id, key);
 }
 
 // ---- for the other I/O Kit shims
@@ -459,14 +451,14 @@ bool iokitIsOpaqueHandle(mach_port_t name)
     return find(name, Object::Kind::Opaque) != nullptr;
 }
 
-machine::IOServiceModel* iokitConnectionModel(io_connect_t connect, std::uint64_t* machineConnection)
+bool iokitConnection(io_connect_t connect, std::uint64_t* entry, std::uint64_t* machineConnection)
 {
     Object* object = find(connect, Object::Kind::Connection);
     if (!object)
-        return nullptr;
-    if (machineConnection)
-        *machineConnection = object->machineConnection;
-    return theMachine().registry().model(object->entry);
+        return false;
+    *entry = object->entry;
+    *machineConnection = object->machineConnection;
+    return true;
 }
 
 std::size_t IOKitObjectCountForTesting()
@@ -479,7 +471,7 @@ void IOKitResetForTesting()
     auto& t = table();
     for (auto& [name, object] : t.objects) {
         if (object.kind == Object::Kind::Iterator)
-            theMachine().registry().removeListener(object.listener);
+            theMachine().removeRegistryListener(object.listener);
     }
     for (auto& [name, object] : t.objects) {
         if (object.kind == Object::Kind::Opaque && object.onForget)

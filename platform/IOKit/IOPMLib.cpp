@@ -1,7 +1,7 @@
 #include "IOKit/IOPMLib.h"
 
 #include "IOKit/IOKitInternal.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 #include <map>
 #include <memory>
@@ -12,9 +12,9 @@ struct Registration {
     std::uint64_t client = 0;
 };
 
-machine::SystemPower& power()
+MachineLink& power()
 {
-    return machine::Machine::shared().power();
+    return MachineLink::shared();
 }
 
 } // namespace
@@ -26,7 +26,7 @@ io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePo
         *thePortRef = nullptr;
     if (notifier)
         *notifier = 0;
-    if (!thePortRef || !callback || !notifier || machine::Machine::shared().failures().take("IORegisterForSystemPower"))
+    if (!thePortRef || !callback || !notifier || MachineLink::shared().take("IORegisterForSystemPower"))
         return MACH_PORT_NULL;
     mach_port_t master = MACH_PORT_NULL;
     if (IOMasterPort(MACH_PORT_NULL, &master) != KERN_SUCCESS)
@@ -37,14 +37,14 @@ io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePo
         return MACH_PORT_NULL;
 
     auto registration = std::make_shared<Registration>();
-    registration->client = power().addClient([port, refcon, callback](std::uint32_t type, std::intptr_t argument) {
+    registration->client = power().addPowerClient([port, refcon, callback](std::uint32_t type, std::intptr_t argument) {
         iokitPostMessage(port, [refcon, callback, type, argument] {
             callback(refcon, MACH_PORT_NULL, type, reinterpret_cast<void*>(argument));
         });
     });
     *notifier = iokitAddOpaqueHandle([registration] {
         if (registration->client)
-            power().removeClient(registration->client);
+            power().removePowerClient(registration->client);
         registration->client = 0;
     });
     *thePortRef = port;
@@ -55,9 +55,9 @@ IOReturn IOAllowPowerChange(io_connect_t kernelPort, std::intptr_t notificationI
 {
     if (!iokitIsOpaqueHandle(kernelPort))
         return kIOReturnBadArgument;
-    if (int r = machine::Machine::shared().failures().take("IOAllowPowerChange"))
+    if (int r = MachineLink::shared().take("IOAllowPowerChange"))
         return r;
-    return power().acknowledge(notificationID) ? kIOReturnSuccess : kIOReturnBadArgument;
+    return power().acknowledgePower(notificationID) ? kIOReturnSuccess : kIOReturnBadArgument;
 }
 
 IOReturn IODeregisterForSystemPower(io_object_t* notifier)

@@ -17,6 +17,7 @@ struct LogState {
     std::shared_ptr<LogSink> sink = std::make_shared<ChannelLogSink>();
     bool verbose = false;
     bool verboseInitialised = false;
+    SyslogMirror syslogMirror;
 };
 
 LogState& state()
@@ -63,7 +64,23 @@ std::string trimLogMessage(std::string_view message)
 void ChannelLogSink::write(LogChannel channel, int priority, const std::string& message)
 {
     switch (channel) {
-    case LogChannel::Syslog: syslog(priority, "%s", trimLogMessage(message).c_str()); break;
+    case LogChannel::Syslog: {
+        std::string line = trimLogMessage(message);
+        syslog(priority, "%s", line.c_str());
+        SyslogMirror mirror;
+        {
+            std::lock_guard lock(state().mutex);
+            mirror = state().syslogMirror;
+        }
+        // A line the mirror itself writes (its own failure) goes no further.
+        static thread_local bool mirroring = false;
+        if (mirror && !mirroring) {
+            mirroring = true;
+            mirror(priority, line);
+            mirroring = false;
+        }
+        break;
+    }
     case LogChannel::Console: {
         std::string line = consoleLine(message);
         std::fwrite(line.data(), 1, line.size(), stderr);
@@ -113,6 +130,12 @@ void setLogSink(std::shared_ptr<LogSink> sink)
 {
     std::lock_guard lock(state().mutex);
     state().sink = sink ? std::move(sink) : std::make_shared<ChannelLogSink>();
+}
+
+void setSyslogMirror(SyslogMirror mirror)
+{
+    std::lock_guard lock(state().mutex);
+    state().syslogMirror = std::move(mirror);
 }
 
 void logMessage(int priority, const std::string& message)

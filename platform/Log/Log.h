@@ -13,6 +13,7 @@
 
 #include "Foundation/Format.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +61,12 @@ LogChannel logChannel();
 void setLogProcessName(std::string name);
 // Replaces the process-wide sink; nullptr restores the channel sink.
 void setLogSink(std::shared_ptr<LogSink> sink);
+
+// Where each syslog line also goes once the real syslog(3) write is done
+// (the message trimmed, with its priority): the machine's system log, when
+// the program runs on a machine service. Empty: nowhere.
+using SyslogMirror = std::function<void(int priority, const std::string& message)>;
+void setSyslogMirror(SyslogMirror mirror);
 
 // Leading and trailing spaces, tabs, carriage returns and newlines removed.
 std::string trimLogMessage(std::string_view message);

@@ -1,12 +1,14 @@
 #include "ProcessManager/Processes.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 namespace {
 
-machine::Machine& theMachine()
+using Process = MachineLink::Process;
+
+MachineLink& theMachine()
 {
-    return machine::Machine::shared();
+    return MachineLink::shared();
 }
 
 bool isCurrentProcess(const ProcessSerialNumber& psn)
@@ -15,26 +17,26 @@ bool isCurrentProcess(const ProcessSerialNumber& psn)
 }
 
 // The application a serial number names, {0, kCurrentProcess} included.
-const machine::Process* resolve(const ProcessSerialNumber* psn)
+std::optional<Process> resolve(const ProcessSerialNumber* psn)
 {
     if (!psn)
-        return nullptr;
-    auto& processes = theMachine().processes();
+        return std::nullopt;
+    auto& link = theMachine();
     if (isCurrentProcess(*psn)) {
-        const machine::Process* self = processes.processWithPid(theMachine().programPid());
-        return self && self->application ? self : nullptr;
+        std::optional<Process> self = link.processWithPid(link.programPid());
+        return self && self->application ? self : std::nullopt;
     }
-    return processes.processWithSerial({psn->highLongOfPSN, psn->lowLongOfPSN});
+    return link.processWithSerial(psn->highLongOfPSN, psn->lowLongOfPSN);
 }
 
-ProcessSerialNumber serialOf(const machine::Process& p)
+ProcessSerialNumber serialOf(const Process& p)
 {
-    return {p.serial.high, p.serial.low};
+    return {p.serialHigh, p.serialLow};
 }
 
 OSStatus injected(const char* operation)
 {
-    return theMachine().failures().take(operation);
+    return theMachine().take(operation);
 }
 
 } // namespace
@@ -45,7 +47,7 @@ OSErr GetFrontProcess(ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetFrontProcess"))
         return static_cast<OSErr>(r);
-    const machine::Process* front = theMachine().processes().frontProcess();
+    std::optional<Process> front = theMachine().frontProcess();
     if (!front)
         return procNotFound;
     *psn = serialOf(*front);
@@ -58,13 +60,13 @@ OSErr GetNextProcess(ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetNextProcess"))
         return static_cast<OSErr>(r);
-    auto applications = theMachine().processes().applications();
+    std::vector<Process> applications = theMachine().applications();
     std::size_t next = 0;
     if (!(psn->highLongOfPSN == 0 && psn->lowLongOfPSN == kNoProcess)) {
-        const machine::Process* current = resolve(psn);
+        std::optional<Process> current = resolve(psn);
         if (!current)
             return paramErr;
-        while (next < applications.size() && applications[next] != current)
+        while (next < applications.size() && applications[next].pid != current->pid)
             ++next;
         ++next;
     }
@@ -72,7 +74,7 @@ OSErr GetNextProcess(ProcessSerialNumber* psn)
         *psn = {0, kNoProcess};
         return procNotFound;
     }
-    *psn = serialOf(*applications[next]);
+    *psn = serialOf(applications[next]);
     return noErr;
 }
 
@@ -82,7 +84,7 @@ OSStatus GetProcessPID(const ProcessSerialNumber* psn, pid_t* pid)
         return paramErr;
     if (OSStatus r = injected("GetProcessPID"))
         return r;
-    const machine::Process* p = resolve(psn);
+    std::optional<Process> p = resolve(psn);
     if (!p)
         return procNotFound;
     *pid = p->pid;
@@ -95,7 +97,7 @@ OSStatus GetProcessForPID(pid_t pid, ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetProcessForPID"))
         return r;
-    const machine::Process* p = theMachine().processes().processWithPid(pid);
+    std::optional<Process> p = theMachine().processWithPid(pid);
     if (!p || !p->application)
         return procNotFound;
     *psn = serialOf(*p);
@@ -108,11 +110,11 @@ OSErr SameProcess(const ProcessSerialNumber* psn1, const ProcessSerialNumber* ps
         return paramErr;
     if (OSStatus r = injected("SameProcess"))
         return static_cast<OSErr>(r);
-    const machine::Process* a = resolve(psn1);
-    const machine::Process* b = resolve(psn2);
+    std::optional<Process> a = resolve(psn1);
+    std::optional<Process> b = resolve(psn2);
     if (!a || !b)
         return procNotFound;
-    *result = a == b;
+    *result = a->pid == b->pid;
     return noErr;
 }
 
@@ -122,7 +124,7 @@ OSStatus CopyProcessName(const ProcessSerialNumber* psn, Value* name)
         return paramErr;
     if (OSStatus r = injected("CopyProcessName"))
         return r;
-    const machine::Process* p = resolve(psn);
+    std::optional<Process> p = resolve(psn);
     if (!p)
         return procNotFound;
     *name = p->name.empty() ? Value() : Value(p->name);
@@ -133,7 +135,7 @@ Value ProcessInformationCopyDictionary(const ProcessSerialNumber* psn, UInt32 in
 {
     if (injected("ProcessInformationCopyDictionary") || infoToReturn == 0)
         return {};
-    const machine::Process* p = resolve(psn);
+    std::optional<Process> p = resolve(psn);
     if (!p)
         return {};
     Value info = Value::dictionary();
@@ -147,6 +149,6 @@ Value ProcessInformationCopyDictionary(const ProcessSerialNumber* psn, UInt32 in
         info.set("FileCreator", p->creator);
     info.set("FileType", "APPL");
     info.set("pid", p->pid);
-    info.set("PSN", (static_cast<std::uint64_t>(p->serial.high) << 32) | p->serial.low);
+    info.set("PSN", (static_cast<std::uint64_t>(p->serialHigh) << 32) | p->serialLow);
     return info;
 }

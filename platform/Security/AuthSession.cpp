@@ -1,14 +1,14 @@
 #include "Security/AuthSession.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 OSStatus SessionGetInfo(SecuritySessionId session, SecuritySessionId* sessionId, SessionAttributeBits* attributes)
 {
-    auto& m = machine::Machine::shared();
-    if (OSStatus r = m.failures().take("SessionGetInfo"))
+    auto& m = MachineLink::shared();
+    if (OSStatus r = m.take("SessionGetInfo"))
         return r;
     SecuritySessionId id = session == callerSecuritySession ? m.programSession() : session;
-    if (id == noSecuritySession || !m.loginSessions().session(id))
+    if (id == noSecuritySession || !m.session(id))
         return errSessionInvalidId;
     if (sessionId)
         *sessionId = id;

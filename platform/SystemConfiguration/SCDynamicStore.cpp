@@ -1,14 +1,17 @@
 #include "SystemConfiguration/SCDynamicStore.h"
 
 #include "RunLoop/RunLoop.h"
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
-using machine::Machine;
+namespace {
+// The store key that names who sits at the console: {Name, UID, GID}.
+const char* const kConsoleUserKey = "State:/Users/ConsoleUser";
+} // namespace
 
 class SCDynamicStore : public std::enable_shared_from_this<SCDynamicStore> {
 public:
@@ -19,7 +22,7 @@ public:
 
     ~SCDynamicStore()
     {
-        Machine::shared().dynamicStore().unwatch(watch_);
+        MachineLink::shared().removeStoreWatcher(watch_);
         if (auto source = source_.lock())
             source->invalidate();
     }
@@ -50,7 +53,7 @@ public:
         patterns_ = std::move(newPatterns);
         if (!watch_) {
             std::weak_ptr<SCDynamicStore> weak = weak_from_this();
-            watch_ = Machine::shared().dynamicStore().watch([weak](const std::string& key) {
+            watch_ = MachineLink::shared().addStoreWatcher([weak](const std::string& key) {
                 if (auto self = weak.lock())
                     self->changed(key);
             });
@@ -124,37 +127,37 @@ private:
 SCDynamicStoreRef SCDynamicStoreCreate(CFAllocatorRef, const Value& name, SCDynamicStoreCallBack callout,
     SCDynamicStoreContext* context)
 {
-    if (!name.string() || Machine::shared().failures().take("SCDynamicStoreCreate"))
+    if (!name.string() || MachineLink::shared().take("SCDynamicStoreCreate"))
         return nullptr;
     return std::make_shared<SCDynamicStore>(*name.string(), callout, context ? context->info : nullptr);
 }
 
 Value SCDynamicStoreKeyCreateConsoleUser(CFAllocatorRef)
 {
-    if (Machine::shared().failures().take("SCDynamicStoreKeyCreateConsoleUser"))
+    if (MachineLink::shared().take("SCDynamicStoreKeyCreateConsoleUser"))
         return {};
-    return machine::kConsoleUserKey;
+    return kConsoleUserKey;
 }
 
 bool SCDynamicStoreSetNotificationKeys(const SCDynamicStoreRef& store, const Value& keys, const Value& patterns)
 {
-    if (!store || Machine::shared().failures().take("SCDynamicStoreSetNotificationKeys"))
+    if (!store || MachineLink::shared().take("SCDynamicStoreSetNotificationKeys"))
         return false;
     return store->setNotificationKeys(keys, patterns);
 }
 
 CFRunLoopSourceRef SCDynamicStoreCreateRunLoopSource(CFAllocatorRef, const SCDynamicStoreRef& store, long order)
 {
-    if (!store || Machine::shared().failures().take("SCDynamicStoreCreateRunLoopSource"))
+    if (!store || MachineLink::shared().take("SCDynamicStoreCreateRunLoopSource"))
         return nullptr;
     return store->runLoopSource(order);
 }
 
 Value SCDynamicStoreCopyConsoleUser(const SCDynamicStoreRef& store, uid_t* uid, gid_t* gid)
 {
-    if (!store || Machine::shared().failures().take("SCDynamicStoreCopyConsoleUser"))
+    if (!store || MachineLink::shared().take("SCDynamicStoreCopyConsoleUser"))
         return {};
-    Value entry = Machine::shared().dynamicStore().value(machine::kConsoleUserKey);
+    Value entry = MachineLink::shared().storeValue(kConsoleUserKey);
     const std::string* name = entry["Name"].string();
     if (!name)
         return {};

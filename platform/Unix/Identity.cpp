@@ -1,8 +1,10 @@
 #include "Unix/Identity.h"
 
-#include "machine/Machine.h"
+#include "MachineLink/MachineLink.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -16,51 +18,113 @@ bool stayInForeground()
     return value && std::string(value) == "1";
 }
 
+// Detaching from a machine that runs as a service: the service reaps every
+// process it started and their descendants, and takes a process that
+// vanishes for a program that ended. So the child tells the machine which
+// real process it now is before the parent goes; the parent waits for that
+// word on a pipe.
+int detachFromServiceMachine(int nochdir, int noclose)
+{
+    int word[2];
+    if (::pipe(word) != 0)
+        return -1;
+    pid_t child = ::fork();
+    if (child < 0) {
+        ::close(word[0]);
+        ::close(word[1]);
+        return -1;
+    }
+    if (child > 0) {
+        ::close(word[1]);
+        char c = 0;
+        ssize_t n;
+        do {
+            n = ::read(word[0], &c, 1);
+        } while (n < 0 && errno == EINTR);
+        ::_exit(n == 1 ? 0 : 1);
+    }
+    ::close(word[0]);
+    if (::setsid() < 0) {
+        ::close(word[1]);
+        ::_exit(1);
+    }
+    auto& link = MachineLink::shared();
+    if (int pid = link.programPid())
+        link.setHostPid(pid, static_cast<int>(::getpid()));
+    if (!nochdir && ::chdir("/") != 0) {
+        // As daemon(3): a root folder that cannot be entered is no reason to stay.
+    }
+    if (!noclose) {
+        int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            if (null > STDERR_FILENO)
+                ::close(null);
+        }
+    }
+    ssize_t written;
+    do {
+        written = ::write(word[1], "1", 1);
+    } while (written < 0 && errno == EINTR);
+    ::close(word[1]);
+    return 0;
+}
+
 } // namespace
 
 uid_t getuid()
 {
-    return machine::Machine::shared().realUserId();
+    return MachineLink::shared().realUserId();
 }
 
 uid_t geteuid()
 {
-    return machine::Machine::shared().effectiveUserId();
+    return MachineLink::shared().effectiveUserId();
 }
 
 int seteuid(uid_t uid)
 {
-    auto& m = machine::Machine::shared();
-    if (m.failures().take("seteuid", std::to_string(uid)) != 0)
+    auto& link = MachineLink::shared();
+    if (link.take("seteuid", std::to_string(uid)) != 0)
         return -1;
     // As on Unix: root may take any id; others only their real id.
-    if (m.realUserId() != 0 && uid != m.realUserId())
+    if (link.realUserId() != 0 && uid != link.realUserId())
         return -1;
-    // A real process really changes whose files it may touch; inside a test
-    // the machine's notion of who runs is all that changes.
-    if (m.isHostProcess() && ::seteuid(uid) != 0)
+    // A real process that really is root changes whose files it may touch;
+    // inside a test, or for a program the machine counts as root while the
+    // host does not, the machine's notion of who runs is all that changes.
+    if (link.isHostProcess() && ::getuid() == 0 && ::seteuid(uid) != 0)
         return -1;
-    m.setEffectiveUserId(uid);
+    link.setEffectiveUserId(uid);
     return 0;
 }
 
 int daemon(int nochdir, int noclose)
 {
-    auto& m = machine::Machine::shared();
-    if (m.failures().take("daemon") != 0)
+    auto& link = MachineLink::shared();
+    if (link.take("daemon") != 0)
         return -1;
-    if (m.isHostProcess() && !stayInForeground() && ::daemon(nochdir, noclose) != 0)
-        return -1;
-    m.setProgramDetached(true);
+    if (link.isHostProcess() && !stayInForeground()) {
+        int r = MachineLink::usesBus() ? detachFromServiceMachine(nochdir, noclose) : ::daemon(nochdir, noclose);
+        if (r != 0)
+            return -1;
+    }
+    link.setProgramDetached(true);
     return 0;
 }
 
 void adoptHostProcessIdentity()
 {
-    auto& m = machine::Machine::shared();
-    m.setHostProcess(true);
-    m.setRealUserId(::getuid());
-    m.setEffectiveUserId(::geteuid());
+    auto& link = MachineLink::shared();
+    link.setHostProcess(true);
+    // Over the bus the program's ids were taken from the host (or from the
+    // service) when the link was made.
+    if (!MachineLink::usesBus()) {
+        link.setRealUserId(::getuid());
+        link.setEffectiveUserId(::geteuid());
+    }
 }
 
 } // namespace posix

@@ -2,6 +2,11 @@
 // namespace posix: they act on the machine's notion of who the running
 // program is, so a test can start the daemon "as" any user and watch it
 // switch its effective id, or detach.
+//
+// In process that notion lives in the model, which the tests set. A program
+// on a machine service keeps it itself: its ids start as the host
+// process's, or as ARVEL_MACHINE_UID when the service set it (a service that
+// is not root cannot really start a program as another user).
 #pragma once
 
 #include <cstdint>
@@ -15,7 +20,8 @@ uid_t geteuid();
 // 0 on success, -1 on failure (an injected "seteuid" failure, "seteuid:<id>"
 // for one id only, or an id that
 // a non-root program may not take). A program running on the host (see
-// adoptHostProcessIdentity) switches its real effective id as well.
+// adoptHostProcessIdentity) whose host process is really root switches its
+// real effective id as well.
 int seteuid(uid_t uid);
 
 // daemon(3): 0 on success, -1 on failure (an injected "daemon" failure, or
@@ -25,7 +31,9 @@ int seteuid(uid_t uid);
 // error to the null device. A real program with ARVEL_NO_DETACH=1 in its
 // environment stays in the foreground with its standard files (for the
 // tests that run the real programs and wait for them); it still counts as
-// detached.
+// detached. On a machine service the child tells the machine which real
+// process it now is before the parent ends, so that the service, which
+// reaps what it started, never takes the program for gone.
 inline constexpr const char* kNoDetachVariable = "ARVEL_NO_DETACH";
 int daemon(int nochdir, int noclose);
 

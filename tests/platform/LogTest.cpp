@@ -55,6 +55,26 @@ TEST(ALog, WritesStandardOutputAsItStands)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Debug logging on.\n");
 }
 
+TEST(ALog, MirrorsEachTrimmedSyslogLineOnceAndOnlySyslogLines)
+{
+    std::vector<std::pair<int, std::string>> mirrored;
+    setSyslogMirror([&](int priority, const std::string& message) {
+        mirrored.emplace_back(priority, message);
+        // What the mirror itself logs (its own failure) is not mirrored again.
+        ChannelLogSink().write(LogChannel::Syslog, kLogPriorityError, "MachineLink error: No answer.\n");
+    });
+    ChannelLogSink sink;
+    sink.write(LogChannel::Syslog, kLogPriorityNotice, "  arveld: Daemon started.\n");
+    sink.write(LogChannel::Syslog, kLogPriorityError, "arveld error: Must be run as root.\n");
+    testing::internal::CaptureStdout();
+    sink.write(LogChannel::StandardOutput, kLogPriorityNotice, "Debug logging on.\n");
+    testing::internal::GetCapturedStdout();
+    setSyslogMirror({});
+    sink.write(LogChannel::Syslog, kLogPriorityNotice, "arveld: Not mirrored.\n");
+    EXPECT_EQ(mirrored, (std::vector<std::pair<int, std::string>> {
+                            {kLogPriorityNotice, "arveld: Daemon started."}, {kLogPriorityError, "arveld error: Must be run as root."}}));
+}
+
 TEST(AVerboseFlag, IsOnOnlyForExactlyYesAndIsReadOnce)
 {
     for (const char* value : {"yes", "Yes", "YES ", "1", ""}) {

@@ -1,0 +1,92 @@
+// The bus's own round trip (org.freedesktop.DBus.Peer.Ping to the machine
+// service) against a shim call that goes over the machine link (Gestalt,
+// one "system.version" Call) on one private bus, measured side by side,
+// interleaved, in one run. Prints the median and 99th percentile of both
+// and their ratio: what the link's property-list framing and dispatch add.
+//
+//   machinelink_latency_bench [rounds]
+#include "Bus/MessageBus.h"
+#include "Carbon/Gestalt.h"
+#include "MachineLink/MachineLink.h"
+#include "MachineLink/MachineLinkProtocol.h"
+#include "support/PrivateBus.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+struct Figures {
+    double median;
+    double p99;
+};
+
+Figures figuresOf(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * static_cast<double>(samples.size())))]; };
+    return {at(0.5), at(0.99)};
+}
+
+template <class F>
+double microseconds(F&& f)
+{
+    auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int rounds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
+    PrivateBus& bus = PrivateBus::shared();
+    setenv(kMachineServiceVariable, kMachineLinkDefaultServiceName, 1);
+    pid_t host = bus.start(MACHINE_HOST_PROGRAM, {});
+
+    auto& connection = MessageBus::shared()->connection();
+    auto busDaemon = sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    std::string owner;
+    bool up = runLoopUntil([&] {
+        try {
+            busDaemon->callMethod("GetNameOwner").onInterface("org.freedesktop.DBus").withArguments(std::string(kMachineLinkDefaultServiceName)).storeResultsTo(owner);
+            return true;
+        } catch (const sdbus::Error&) {
+            return false;
+        }
+    });
+    if (!up) {
+        std::fprintf(stderr, "machinelink_latency_bench: the machine did not come up\n");
+        return 1;
+    }
+    auto peer = sdbus::createProxy(connection, owner, "/");
+    auto ping = [&] { peer->callMethod("Ping").onInterface("org.freedesktop.DBus.Peer"); };
+    SInt32 version = 0;
+    auto call = [&] { (void)Gestalt(gestaltSystemVersion, &version); };
+
+    for (int i = 0; i < 100; ++i) {
+        ping();
+        call();
+    }
+    std::vector<double> pings, calls;
+    for (int i = 0; i < rounds; ++i) {
+        pings.push_back(microseconds(ping));
+        calls.push_back(microseconds(call));
+    }
+    Figures p = figuresOf(pings), c = figuresOf(calls);
+    std::printf("%d rounds on one private bus\n", rounds);
+    std::printf("bus round trip (Peer.Ping):      median %8.1f us   p99 %8.1f us\n", p.median, p.p99);
+    std::printf("machine link call (Gestalt):     median %8.1f us   p99 %8.1f us\n", c.median, c.p99);
+    std::printf("ratio (call / ping):             median %8.2f      p99 %8.2f\n", c.median / p.median, c.p99 / p.p99);
+
+    bus.kill(host, SIGTERM);
+    bus.wait(host);
+    return 0;
+}

@@ -1,0 +1,69 @@
+// machine-client VERB: a program of the machine on the bus named by the
+// environment (ARVEL_MACHINE names the machine service), for what a test
+// process cannot do to itself.
+//   power   registers for system power messages and ends at once, without
+//           deregistering, as a program that dies does;
+//   detach  goes daemon as arveld does, then waits to be killed;
+//   session  prints its login session as the Core Graphics and Security
+//           calls see it ("<dictionary> <status> <id>");
+//   identity UID  prints who it is ("uid euid home hosteuid": the machine's
+//           ids, the home of the effective one, the host process's real
+//           effective id), then what seteuid(UID) answers and who it is
+//           after it.
+// Prints "ok" and exits 0 when the verb is done, 1 when it failed.
+#include "CoreGraphics/CGSession.h"
+#include "Foundation/FileManager.h"
+#include "Security/AuthSession.h"
+#include "IOKit/IOPMLib.h"
+#include "Unix/Identity.h"
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void ignoreMessage(void*, io_service_t, natural_t, void*) {}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "power") {
+        IONotificationPortRef port = nullptr;
+        io_object_t notifier = 0;
+        io_connect_t root = IORegisterForSystemPower(nullptr, &port, ignoreMessage, &notifier);
+        std::printf(root ? "ok\n" : "failed\n");
+        return root ? 0 : 1;
+    }
+    if (verb == "detach") {
+        posix::adoptHostProcessIdentity();
+        if (posix::daemon(1, 1) != 0) {
+            std::printf("failed\n");
+            return 1;
+        }
+        for (;;)
+            ::pause();
+    }
+    if (verb == "session") {
+        SecuritySessionId id = 0;
+        OSStatus status = SessionGetInfo(callerSecuritySession, &id, nullptr);
+        std::printf("%s %d %u\n", CGSessionCopyCurrentDictionary().description().c_str(), static_cast<int>(status),
+            static_cast<unsigned>(id));
+        return 0;
+    }
+    if (verb == "identity") {
+        posix::adoptHostProcessIdentity();
+        auto who = [] {
+            std::printf("%u %u %s %u\n", static_cast<unsigned>(posix::getuid()), static_cast<unsigned>(posix::geteuid()),
+                expandTildeInPath("~").c_str(), static_cast<unsigned>(::geteuid()));
+        };
+        who();
+        std::printf("%d\n", posix::seteuid(static_cast<posix::uid_t>(std::stoul(argc > 2 ? argv[2] : "0"))));
+        who();
+        return 0;
+    }
+    std::printf("unknown verb\n");
+    return 1;
+}
