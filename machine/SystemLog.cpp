@@ -15,13 +15,16 @@ void SystemLog::append(Line line)
     lines_.push_back(std::move(line));
 }
 
+std::string SystemLog::lineText(const Line& line)
+{
+    return line.program + "[" + std::to_string(line.pid) + "] <" + priorityName(line.priority) + ">: " + line.message;
+}
+
 std::string SystemLog::describe(std::size_t from) const
 {
     std::string out;
-    for (std::size_t i = from; i < lines_.size(); ++i) {
-        const Line& line = lines_[i];
-        out += line.program + "[" + std::to_string(line.pid) + "] <" + priorityName(line.priority) + ">: " + line.message + "\n";
-    }
+    for (std::size_t i = from; i < lines_.size(); ++i)
+        out += lineText(lines_[i]) + "\n";
     return out;
 }
 

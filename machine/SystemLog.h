@@ -26,6 +26,8 @@ public:
     // only the lines after the first `from`.
     std::string describe(std::size_t from = 0) const;
     void reset() { lines_.clear(); }
+    // One line as describe() prints it, without the newline.
+    static std::string lineText(const Line& line);
 
     // At most this many lines are kept; older ones go first.
     static constexpr std::size_t kCapacity = 10000;

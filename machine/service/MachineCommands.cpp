@@ -119,7 +119,7 @@ const char* MachineCommands::usage()
            "  logout [USER]                  the session ends (default: the console's); its programs are told to end\n"
            "  switch USER|loginwindow        fast user switching: the other session goes to the background\n"
            "Applications and windows:\n"
-           "  launch NAME [BUNDLE-ID [BUNDLE-PATH]]  an application in the console's session (no real program)\n"
+           "  launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]  an application in the console's session (no real program)\n"
            "  quit NAME|PID                  an application or program ends (a real one gets SIGTERM)\n"
            "  front NAME|PID                 the application comes to the front\n"
            "  window APP [--button X Y W H] [--sheet-of WINDOW]\n"
@@ -137,7 +137,7 @@ const char* MachineCommands::usage()
            "  check CONDITION                prints yes or no\n"
            "  wait [--timeout SECONDS] CONDITION   until it holds (default 10 s); exits 1 when it does not\n"
            "  shutdown                       end every program the machine started, then stop the service\n"
-           "Conditions: log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged\n";
+           "Conditions: log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged\n";
 }
 
 Result MachineCommands::perform(const Words& words)
@@ -435,13 +435,15 @@ const machine::Process* MachineCommands::processNamed(const std::string& word, s
 
 Result MachineCommands::launch(const Words& args)
 {
-    if (args.empty() || args.size() > 3 || args[0].empty())
-        return failure("usage: launch NAME [BUNDLE-ID [BUNDLE-PATH]]");
-    if (args.size() == 3 && (args[2].empty() || args[2][0] != '/'))
+    if (args.empty() || args.size() > 4 || args[0].empty())
+        return failure("usage: launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]");
+    if (args.size() >= 3 && (args[2].empty() || args[2][0] != '/'))
         return failure("the bundle path \"" + args[2] + "\" is not absolute");
+    if (args.size() == 4 && args[3].size() != 4)
+        return failure("the creator \"" + args[3] + "\" is not four characters");
     const machine::LoginSession* session = machine_.loginSessions().consoleSession();
-    const machine::Process& process = machine_.processes().launch(machine::ApplicationSpec(
-        args[0], args.size() > 1 ? args[1] : "", args.size() > 2 ? normalizeSystemPath(args[2]) : "", {}, session ? session->id : 0));
+    const machine::Process& process = machine_.processes().launch(machine::ApplicationSpec(args[0], args.size() > 1 ? args[1] : "",
+        args.size() > 2 ? normalizeSystemPath(args[2]) : "", args.size() > 3 ? args[3] : "", session ? session->id : 0));
     return done("launched " + who(process) + "\n");
 }
 
@@ -725,7 +727,7 @@ Result MachineCommands::log(const Words& args)
 
 Result MachineCommands::check(const Words& args)
 {
-    const char* usage = "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged";
+    const char* usage = "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged";
     if (args.empty())
         return failure(usage);
     const std::string& kind = args[0];
@@ -736,8 +738,7 @@ Result MachineCommands::check(const Words& args)
         const std::string text = joined(args, 1);
         // As "log" prints the line: "arveld[2] <Notice>: Daemon started."
         for (const auto& line : machine_.systemLog().lines()) {
-            std::string shown = line.program + "[" + std::to_string(line.pid) + "] <" + machine::priorityName(line.priority) + ">: " + line.message;
-            if ((holds = shown.find(text) != std::string::npos))
+            if ((holds = machine::SystemLog::lineText(line).find(text) != std::string::npos))
                 break;
         }
     } else if (kind == "process" || kind == "no-process") {
@@ -752,6 +753,11 @@ Result MachineCommands::check(const Words& args)
         if (!count)
             return failure("usage: check driver-app-writes N (0 or more)");
         holds = machine_.driver().applicationPropertiesWrites() >= static_cast<std::size_t>(*count);
+    } else if (kind == "pointer-warps") {
+        auto count = args.size() == 2 ? integerArgument(args[1], 0, 0x7FFFFFFFFFFFFFFFLL) : std::nullopt;
+        if (!count)
+            return failure("usage: check pointer-warps N (0 or more)");
+        holds = machine_.pointer().warps().size() >= static_cast<std::size_t>(*count);
     } else if (kind == "power-acknowledged") {
         if (args.size() != 1)
             return failure("usage: check power-acknowledged");

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -30,12 +31,24 @@ const char* const kConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop
   <limit name="max_incoming_bytes">268435456</limit>
   <limit name="max_outgoing_bytes">268435456</limit>
   <policy context="default">
+    <allow user="*"/>
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
     <allow own="*"/>
   </policy>
 </busconfig>
 )";
+
+// The users a program of the tests may run as: the bus accepts a connection
+// only from a user it can look up, and looks them up here (nss_wrapper), so
+// programs the machine service runs with a simulated user's real ids reach it
+// without an account on the host.
+const char* const kAccounts = "root:x:0:0:root:/var/root:/bin/sh\n"
+                              "nobody:x:65534:65534:nobody:/nonexistent:/bin/sh\n"
+                              "alice:x:501:20:alice:/Users/alice:/bin/sh\n"
+                              "bob:x:502:20:bob:/Users/bob:/bin/sh\n"
+                              "carol:x:503:20:carol:/Users/carol:/bin/sh\n";
+const char* const kGroups = "root:x:0:\nstaff:x:20:alice,bob,carol\nnogroup:x:65534:\n";
 
 } // namespace
 
@@ -50,6 +63,10 @@ PrivateBus::PrivateBus()
     std::string configuration = kConfiguration;
     configuration.replace(configuration.find("@FOLDER@"), 8, folder_.path());
     folder_.write("bus.conf", configuration);
+    folder_.write("passwd", kAccounts);
+    folder_.write("group", kGroups);
+    // Programs running as another user reach the socket through the folder.
+    chmod(folder_.path().c_str(), 0755);
 
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
@@ -61,6 +78,9 @@ PrivateBus::PrivateBus()
         dup2(null, 0);
         dup2(null, 2);
         std::string config = "--config-file=" + folder_.file("bus.conf");
+        setenv("LD_PRELOAD", "libnss_wrapper.so", 1);
+        setenv("NSS_WRAPPER_PASSWD", folder_.file("passwd").c_str(), 1);
+        setenv("NSS_WRAPPER_GROUP", folder_.file("group").c_str(), 1);
         execlp("dbus-daemon", "dbus-daemon", config.c_str(), "--print-address=3", "--nofork", nullptr);
         _exit(127);
     }

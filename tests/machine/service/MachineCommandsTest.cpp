@@ -227,10 +227,11 @@ TEST_F(MachineCommandsTest, TheEndOfAnUnknownHostProcessChangesNothing)
 
 TEST_F(MachineCommandsTest, ApplicationsComeToTheFrontOpenWindowsAndSheetsAndQuit)
 {
-    EXPECT_EQ(ok({"launch", "Finder", "com.apple.finder", "/System/Library/CoreServices/Finder.app"}), "launched Finder (pid 2)\n");
+    EXPECT_EQ(ok({"launch", "Finder", "com.apple.finder", "/System/Library/CoreServices/Finder.app", "MACS"}), "launched Finder (pid 2)\n");
     const machine::Process* finder = m.processes().processWithPid(2);
     ASSERT_TRUE(finder);
     EXPECT_EQ(finder->bundleIdentifier, "com.apple.finder");
+    EXPECT_EQ(finder->creator, "MACS");
     EXPECT_EQ(finder->command, "/System/Library/CoreServices/Finder.app/Contents/MacOS/Finder");
     EXPECT_EQ(ok({"front", "Finder"}), "Finder (pid 2) in front\n");
     EXPECT_EQ(m.processes().frontProcess(), finder);
@@ -330,6 +331,10 @@ TEST_F(MachineCommandsTest, ChecksTheConditionsScriptsWaitFor)
     m.driver().setProperties(Value::dictionary({{"ApplicationSet", Value::dictionary({})}}));
     EXPECT_EQ(ok({"check", "driver-app-writes", "1"}), "yes\n");
     EXPECT_EQ(ok({"check", "driver-app-writes", "2"}), "no\n");
+    EXPECT_EQ(ok({"check", "pointer-warps", "1"}), "no\n");
+    m.pointer().warp({10, 20});
+    EXPECT_EQ(ok({"check", "pointer-warps", "1"}), "yes\n");
+    EXPECT_EQ(ok({"check", "pointer-warps", "2"}), "no\n");
 }
 
 TEST_F(MachineCommandsTest, ShowsAlertsSessionsAndTheConsoleAsTheModelsDescribeThem)
@@ -382,9 +387,10 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"switch"}, "usage: switch USER|loginwindow"},
         {{"switch", "nobody"}, "no user named \"nobody\""},
         {{"switch", "bob"}, "bob has no login session (login first)"},
-        {{"launch"}, "usage: launch NAME [BUNDLE-ID [BUNDLE-PATH]]"},
-        {{"launch", ""}, "usage: launch NAME [BUNDLE-ID [BUNDLE-PATH]]"},
+        {{"launch"}, "usage: launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]"},
+        {{"launch", ""}, "usage: launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]"},
         {{"launch", "X", "x.y", "relative/X.app"}, "the bundle path \"relative/X.app\" is not absolute"},
+        {{"launch", "X", "x.y", "/X.app", "XYZ"}, "the creator \"XYZ\" is not four characters"},
         {{"quit"}, "usage: quit NAME|PID"},
         {{"quit", "Nothing"}, "no process named \"Nothing\""},
         {{"quit", "999"}, "no process with pid 999"},
@@ -415,8 +421,8 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"show", "everything"}, "usage: show driver|hid|pointer|processes|sessions|console|alerts|power"},
         {{"log", "--since"}, "usage: log [--since N]"},
         {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
-        {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged"},
-        {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged"},
+        {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
+        {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
         {{"check", "log"}, "usage: check log TEXT"},
         {{"check", "process"}, "usage: check process NAME"},
         {{"check", "driver-app-writes", "many"}, "usage: check driver-app-writes N (0 or more)"},
