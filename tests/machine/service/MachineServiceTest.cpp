@@ -302,7 +302,7 @@ TEST_F(AMachineService, AWaitThatTimesOutExitsNonZeroSayingWhatItWaitedFor)
     EXPECT_EQ(run({"wait", "process", "launchd"}), (Ran {0, ""}));
     EXPECT_EQ(run({"wait", "--timeout", "soon", "process", "launchd"}), (Ran {1, "arvel-machine: --timeout takes a number of seconds\n"}));
     EXPECT_EQ(run({"wait", "weather"}),
-        (Ran {1, "arvel-machine: usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | power-acknowledged\n"}));
+        (Ran {1, "arvel-machine: usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged\n"}));
 }
 
 TEST_F(AMachineService, AWaitStartedBeforeTheServiceWaitsForItToComeUp)
