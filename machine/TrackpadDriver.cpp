@@ -2,6 +2,7 @@
 
 #include "Foundation/Format.h"
 #include "IOKit/IOReturn.h"
+#include "RunLoop/Clock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,6 +28,7 @@ void TrackpadDriver::restoreBuiltInState()
     observed_ = kResetGeometry;
     lastApplicationProperties_ = Value();
     applicationPropertiesWrites_ = 0;
+    lastApplicationPropertiesDate_ = 0;
     debugLogging_ = false;
     calibration_ = builtInCalibration();
     hidConfiguration_ = Value();
@@ -169,6 +171,7 @@ int TrackpadDriver::setProperties(const Value& properties)
         return kIOReturnBadArgument;
     lastApplicationProperties_ = properties;
     ++applicationPropertiesWrites_;
+    lastApplicationPropertiesDate_ = currentDate();
     return kIOReturnSuccess;
 }
 

@@ -16,7 +16,8 @@
 // form answers kIOReturnBadArgument. Registry properties: "Calibration" (a
 // geometry dictionary) and "DebugLogging" (a boolean) can be read; the
 // per-application dictionary written with set-properties is kept as the
-// last one given.
+// last one given, with how many were written and when the last one came (on
+// the platform clock), so a run can tell how long a change took to arrive.
 //
 // Every operation can be told to fail through the machine's failures, named
 // by the platform call that reaches it ("IOServiceOpen",
@@ -76,6 +77,8 @@ public:
     // The per-application dictionary last written, nil before any.
     const Value& lastApplicationProperties() const { return lastApplicationProperties_; }
     std::size_t applicationPropertiesWrites() const { return applicationPropertiesWrites_; }
+    // The date (seconds since 2001) the last one was written; 0 before any.
+    double lastApplicationPropertiesDate() const { return lastApplicationPropertiesDate_; }
     bool debugLogging() const { return debugLogging_; }
     // The full configuration as the HID system last handed it on (nil before
     // any), and the acceleration values it passed, by key. A reloaded driver
@@ -123,6 +126,7 @@ private:
     DriverGeometry observed_ = kResetGeometry;
     Value lastApplicationProperties_;
     std::size_t applicationPropertiesWrites_ = 0;
+    double lastApplicationPropertiesDate_ = 0;
     bool debugLogging_ = false;
     Value calibration_;
     Value hidConfiguration_;

@@ -133,6 +133,8 @@ const char* MachineCommands::usage()
            "  load-driver | unload-driver    the trackpad driver loads | unloads\n"
            "Looking:\n"
            "  show driver|hid|pointer|processes|sessions|console|alerts|power\n"
+           "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
+           "                                 (seconds since 2001, to the microsecond)\n"
            "  log [--since N]                the system log (from line N, counting from 0)\n"
            "  check CONDITION                prints yes or no\n"
            "  wait [--timeout SECONDS] CONDITION   until it holds (default 10 s); exits 1 when it does not\n"
@@ -632,12 +634,14 @@ Result MachineCommands::driver(bool load, const Words& args)
 
 Result MachineCommands::show(const Words& args)
 {
-    const char* usage = "usage: show driver|hid|pointer|processes|sessions|console|alerts|power";
+    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power";
     if (args.size() != 1)
         return failure(usage);
     const std::string& what = args[0];
     if (what == "driver")
         return answer(machine_.driver().describe());
+    if (what == "driver-writes")
+        return answer(describeDriverWrites());
     if (what == "hid")
         return answer(machine_.hidSystem().describe());
     if (what == "pointer")
@@ -653,6 +657,21 @@ Result MachineCommands::show(const Words& args)
     if (what == "power")
         return answer(describePower());
     return failure(usage);
+}
+
+std::string MachineCommands::describeDriverWrites() const
+{
+    // The date is the model's own, taken as the dictionary arrived: a
+    // watcher that asks now and then still learns when it came.
+    const auto& driver = machine_.driver();
+    const std::size_t writes = driver.applicationPropertiesWrites();
+    std::string out = stringWithFormat("%u per-application %s", static_cast<unsigned>(writes), writes == 1 ? "dictionary" : "dictionaries");
+    if (writes) {
+        char date[64];
+        std::snprintf(date, sizeof date, "%.6f", driver.lastApplicationPropertiesDate());
+        out += std::string(", the last at ") + date;
+    }
+    return out + "\n";
 }
 
 std::string MachineCommands::describeProcesses() const

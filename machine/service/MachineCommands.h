@@ -76,6 +76,7 @@ private:
     std::string startLoginItems(const std::string& userName);
     // Ends a session's programs; how many were told to end.
     std::size_t endSessionPrograms(std::uint32_t session);
+    std::string describeDriverWrites() const;
     std::string describeProcesses() const;
     std::string describeSessions() const;
     std::string describePointer() const;

@@ -337,6 +337,38 @@ TEST_F(MachineCommandsTest, ChecksTheConditionsScriptsWaitFor)
     EXPECT_EQ(ok({"check", "pointer-warps", "2"}), "no\n");
 }
 
+TEST_F(MachineCommandsTest, ShowsHowManyPerApplicationDictionariesTheDriverGotAndWhenTheLastCame)
+{
+    const Value safari = Value::dictionary({{"ApplicationSet", Value::dictionary({{"NECorner", 4}})}});
+    const Value finder = Value::dictionary({{"ApplicationSet", Value::dictionary({})}});
+    m.driver().load();
+    EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
+
+    harness.runFor(12.25);
+    ASSERT_EQ(m.driver().setProperties(safari), kIOReturnSuccess);
+    EXPECT_EQ(ok({"show", "driver-writes"}), "1 per-application dictionary, the last at 820000012.250000\n");
+
+    harness.runFor(0.000375);
+    ASSERT_EQ(m.driver().setProperties(finder), kIOReturnSuccess);
+    harness.runFor(5);
+    EXPECT_EQ(ok({"show", "driver-writes"}), "2 per-application dictionaries, the last at 820000012.250375\n")
+        << "the date the dictionary came, not the date of asking";
+
+    // Neither a refused write nor one that is no dictionary arrives.
+    harness.failNext("IORegistryEntrySetCFProperties", kIOReturnNotPermitted);
+    EXPECT_EQ(m.driver().setProperties(safari), kIOReturnNotPermitted);
+    EXPECT_EQ(m.driver().setProperties(Value(3)), kIOReturnBadArgument);
+    EXPECT_EQ(ok({"show", "driver-writes"}), "2 per-application dictionaries, the last at 820000012.250375\n");
+    EXPECT_EQ(m.driver().lastApplicationProperties(), finder);
+
+    // A reloaded driver starts from nothing.
+    m.driver().unload();
+    m.driver().load();
+    EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
+    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power");
+    EXPECT_TRUE(logLines().empty()) << "looking changes nothing";
+}
+
 TEST_F(MachineCommandsTest, ShowsAlertsSessionsAndTheConsoleAsTheModelsDescribeThem)
 {
     EXPECT_EQ(ok({"show", "alerts"}), "alerts: none\n");
@@ -417,8 +449,8 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"wake"}, "the machine is awake"},
         {{"load-driver", "x"}, "usage: load-driver"},
         {{"unload-driver"}, "the driver is not loaded"},
-        {{"show"}, "usage: show driver|hid|pointer|processes|sessions|console|alerts|power"},
-        {{"show", "everything"}, "usage: show driver|hid|pointer|processes|sessions|console|alerts|power"},
+        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power"},
+        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power"},
         {{"log", "--since"}, "usage: log [--since N]"},
         {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
         {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
