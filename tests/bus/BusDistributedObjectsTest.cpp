@@ -268,6 +268,12 @@ std::string invoke(const std::string& selector, const std::vector<std::uint8_t>&
 }
 
 // Invoke with a large argument, sent in one piece on a connection of its own.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+
 std::string invokeLarge(sdbus::IConnection& connection, const std::string& selector, std::size_t bytes)
 {
     const std::string data(bytes, 'x');
@@ -404,7 +410,10 @@ TEST_F(ADaemonOnThePrivateBus, AnswersMalformedMessagesWithAnErrorAndALineAndCha
     // its own here, so this program keeps its own).
     EXPECT_EQ(invoke("setCalibration:", std::vector<std::uint8_t>(kMaxInvocationBytes + 1, 'x')), kBadInvocation);
     expected.push_back("Connection error: Refused 4194305 bytes of arguments for \"setCalibration:\".");
-    {
+    // The address sanitizer's realloc always copies, so the daemon's bus
+    // library growing its buffer piece by piece takes tens of seconds for
+    // 64 MiB there; the plain build covers the bus's own limit.
+    if (!kSanitizedBuild) {
         auto sender = sdbus::createSessionBusConnectionWithAddress(bus_->address());
         EXPECT_EQ(invokeLarge(*sender, "setCalibration:", 64 * 1024 * 1024), kBadInvocation);
         expected.push_back("Connection error: Refused 67108864 bytes of arguments for \"setCalibration:\".");
