@@ -23,6 +23,7 @@
 #include "Common/ArvelDriverAccessProtocol.h"
 #include "RunLoop/Clock.h"
 #include "machine/service/MachineService.h"
+#include "LatencyFigures.h"
 #include "support/PrivateBus.h"
 
 #include <benchmark/benchmark.h>
@@ -50,26 +51,6 @@ constexpr unsigned kAliceUid = 501;
 constexpr unsigned kStaffGid = 20;
 constexpr double kSwitchTimeoutSeconds = 5.0;
 constexpr int kWarmUpSwitches = 10;
-
-struct Figures {
-    double median;
-    double p99;
-};
-
-Figures figuresOf(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * static_cast<double>(samples.size())))]; };
-    return {at(0.5), at(0.99)};
-}
-
-template <class F>
-double microseconds(F&& f)
-{
-    auto start = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-}
 
 // Runs a program to its end; whether it exited 0.
 bool run(const std::string& program, const std::vector<std::string>& arguments)
@@ -404,7 +385,7 @@ void AppSwitchToDriverAgainstBusRoundTrip(benchmark::State& state)
     }
     if (theSwitchFailed)
         return;
-    Figures s = figuresOf(samples.switches), m = figuresOf(samples.machinePings), d = figuresOf(samples.daemonPings);
+    LatencyFigures s = figuresOf(samples.switches), m = figuresOf(samples.machinePings), d = figuresOf(samples.daemonPings);
     state.counters["switch_median_us"] = s.median;
     state.counters["switch_p99_us"] = s.p99;
     state.counters["ping_median_us"] = m.median;
@@ -462,7 +443,7 @@ int main(int argc, char** argv)
     const Samples& samples = theSamples;
     if (samples.switches.empty())
         return 0; // left out by --benchmark_filter
-    Figures s = figuresOf(samples.switches), m = figuresOf(samples.machinePings), d = figuresOf(samples.daemonPings);
+    LatencyFigures s = figuresOf(samples.switches), m = figuresOf(samples.machinePings), d = figuresOf(samples.daemonPings);
     std::printf("\n%zu application switches (Safari and Finder in turn) on one private bus\n", samples.switches.size());
     std::printf("switch to driver (front verb):   median %8.1f us   p99 %8.1f us\n", s.median, s.p99);
     std::printf("bus round trip (Ping, service):  median %8.1f us   p99 %8.1f us\n", m.median, m.p99);

@@ -9,6 +9,7 @@
 #include "Carbon/Gestalt.h"
 #include "MachineLink/MachineLink.h"
 #include "MachineLink/MachineLinkProtocol.h"
+#include "LatencyFigures.h"
 #include "support/PrivateBus.h"
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -19,30 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
-
-namespace {
-
-struct Figures {
-    double median;
-    double p99;
-};
-
-Figures figuresOf(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    auto at = [&](double q) { return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * static_cast<double>(samples.size())))]; };
-    return {at(0.5), at(0.99)};
-}
-
-template <class F>
-double microseconds(F&& f)
-{
-    auto start = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -80,7 +57,7 @@ int main(int argc, char** argv)
         pings.push_back(microseconds(ping));
         calls.push_back(microseconds(call));
     }
-    Figures p = figuresOf(pings), c = figuresOf(calls);
+    LatencyFigures p = figuresOf(pings), c = figuresOf(calls);
     std::printf("%d rounds on one private bus\n", rounds);
     std::printf("bus round trip (Peer.Ping):      median %8.1f us   p99 %8.1f us\n", p.median, p.p99);
     std::printf("machine link call (Gestalt):     median %8.1f us   p99 %8.1f us\n", c.median, c.p99);

@@ -261,6 +261,22 @@ void MachineLinkService::callerLeft(const std::string& caller)
         link_->close(entry, connection);
 }
 
+MachineLinkService::Handler MachineLinkService::removal(Kind kind, const char* key)
+{
+    // Only the caller that made a registration can end it; anyone else's
+    // attempt is answered the same and changes nothing.
+    return [this, kind, key](Arguments& a) -> std::optional<Value> {
+        std::uint64_t id = a.id(key);
+        if (!a.ok())
+            return std::nullopt;
+        if (owns(a.caller(), kind, id)) {
+            disown(a.caller(), kind, id);
+            end(kind, id);
+        }
+        return Value::dictionary();
+    };
+}
+
 void MachineLinkService::makeHandlers()
 {
     // Each handler reads every entry first and acts only when all are good.
@@ -298,17 +314,7 @@ void MachineLinkService::makeHandlers()
                 own(a.caller(), Kind::Registry, *id);
                 return answer(*id);
             }},
-        {"registry.removeListener",
-            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
-                std::uint64_t listener = a.id("listener");
-                if (!a.ok())
-                    return std::nullopt;
-                if (owns(a.caller(), Kind::Registry, listener)) {
-                    disown(a.caller(), Kind::Registry, listener);
-                    end(Kind::Registry, listener);
-                }
-                return Value::dictionary();
-            }},
+        {"registry.removeListener", removal(Kind::Registry, "listener")},
         {"entry.open",
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::uint64_t entry = a.id("entry");
@@ -410,17 +416,7 @@ void MachineLinkService::makeHandlers()
                 own(a.caller(), Kind::Store, *id);
                 return answer(*id);
             }},
-        {"store.removeWatcher",
-            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
-                std::uint64_t watcher = a.id("watcher");
-                if (!a.ok())
-                    return std::nullopt;
-                if (owns(a.caller(), Kind::Store, watcher)) {
-                    disown(a.caller(), Kind::Store, watcher);
-                    end(Kind::Store, watcher);
-                }
-                return Value::dictionary();
-            }},
+        {"store.removeWatcher", removal(Kind::Store, "watcher")},
         {"power.addClient",
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 auto id = std::make_shared<std::uint64_t>(0);
@@ -431,17 +427,7 @@ void MachineLinkService::makeHandlers()
                 own(a.caller(), Kind::Power, *id);
                 return answer(*id);
             }},
-        {"power.removeClient",
-            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
-                std::uint64_t client = a.id("client");
-                if (!a.ok())
-                    return std::nullopt;
-                if (owns(a.caller(), Kind::Power, client)) {
-                    disown(a.caller(), Kind::Power, client);
-                    end(Kind::Power, client);
-                }
-                return Value::dictionary();
-            }},
+        {"power.removeClient", removal(Kind::Power, "client")},
         {"power.acknowledge",
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 auto argument = a.integer("argument", std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
@@ -478,17 +464,7 @@ void MachineLinkService::makeHandlers()
                 own(a.caller(), Kind::Application, *id);
                 return answer(*id);
             }},
-        {"processes.removeListener",
-            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
-                std::uint64_t listener = a.id("listener");
-                if (!a.ok())
-                    return std::nullopt;
-                if (owns(a.caller(), Kind::Application, listener)) {
-                    disown(a.caller(), Kind::Application, listener);
-                    end(Kind::Application, listener);
-                }
-                return Value::dictionary();
-            }},
+        {"processes.removeListener", removal(Kind::Application, "listener")},
         {"processes.setHostPid",
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int pid = a.i32("pid");
@@ -527,17 +503,7 @@ void MachineLinkService::makeHandlers()
                 own(a.caller(), Kind::Observer, static_cast<std::uint64_t>(*id));
                 return answer(*id);
             }},
-        {"ax.destroyObserver",
-            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
-                std::uint64_t observer = a.id("observer");
-                if (!a.ok())
-                    return std::nullopt;
-                if (owns(a.caller(), Kind::Observer, observer)) {
-                    disown(a.caller(), Kind::Observer, observer);
-                    end(Kind::Observer, observer);
-                }
-                return Value::dictionary();
-            }},
+        {"ax.destroyObserver", removal(Kind::Observer, "observer")},
         {"ax.addNotification",
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int observer = a.i32("observer");
@@ -592,17 +558,7 @@ void MachineLinkService::makeHandlers()
                 own(a.caller(), Kind::Session, *id);
                 return answer(*id);
             }},
-        {"sessions.removeListener",
-            [this, &m = *link_](Arguments& a) -> std::optional<Value> {
-                std::uint64_t listener = a.id("listener");
-                if (!a.ok())
-                    return std::nullopt;
-                if (owns(a.caller(), Kind::Session, listener)) {
-                    disown(a.caller(), Kind::Session, listener);
-                    end(Kind::Session, listener);
-                }
-                return Value::dictionary();
-            }},
+        {"sessions.removeListener", removal(Kind::Session, "listener")},
         {"users.named",
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::string name = a.string("name");

@@ -105,6 +105,8 @@ private:
     using Handler = std::function<std::optional<Value>(Arguments&)>;
 
     void makeHandlers();
+    // The handler of "<kind>.remove…{key}".
+    Handler removal(Kind kind, const char* key);
     std::optional<Value> dispatch(const std::string& caller, const std::string& operation, const Value& arguments, bool* known);
     void emit(const char* kind, const Value& payload);
     void own(const std::string& caller, Kind kind, std::uint64_t id);
