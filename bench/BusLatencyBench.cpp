@@ -44,20 +44,7 @@ int main(int argc, char** argv)
     auto ping = [&] { peer->callMethod("Ping").onInterface("org.freedesktop.DBus.Peer"); };
     auto call = [&] { (void)store->loginwindowTap(); };
 
-    for (int i = 0; i < 100; ++i) {
-        ping();
-        call();
-    }
-    std::vector<double> pings, calls;
-    for (int i = 0; i < rounds; ++i) {
-        pings.push_back(microseconds(ping));
-        calls.push_back(microseconds(call));
-    }
-    LatencyFigures p = figuresOf(pings), c = figuresOf(calls);
-    std::printf("%d rounds on one private bus\n", rounds);
-    std::printf("bus round trip (Peer.Ping):      median %8.1f us   p99 %8.1f us\n", p.median, p.p99);
-    std::printf("distributed-objects call:        median %8.1f us   p99 %8.1f us\n", c.median, c.p99);
-    std::printf("ratio (call / ping):             median %8.2f      p99 %8.2f\n", c.median / p.median, c.p99 / p.p99);
+    compareWithPing(rounds, "distributed-objects call", ping, call);
 
     bus.kill(daemon, SIGTERM);
     bus.wait(daemon);

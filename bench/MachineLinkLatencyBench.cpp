@@ -48,20 +48,7 @@ int main(int argc, char** argv)
     SInt32 version = 0;
     auto call = [&] { (void)Gestalt(gestaltSystemVersion, &version); };
 
-    for (int i = 0; i < 100; ++i) {
-        ping();
-        call();
-    }
-    std::vector<double> pings, calls;
-    for (int i = 0; i < rounds; ++i) {
-        pings.push_back(microseconds(ping));
-        calls.push_back(microseconds(call));
-    }
-    LatencyFigures p = figuresOf(pings), c = figuresOf(calls);
-    std::printf("%d rounds on one private bus\n", rounds);
-    std::printf("bus round trip (Peer.Ping):      median %8.1f us   p99 %8.1f us\n", p.median, p.p99);
-    std::printf("machine link call (Gestalt):     median %8.1f us   p99 %8.1f us\n", c.median, c.p99);
-    std::printf("ratio (call / ping):             median %8.2f      p99 %8.2f\n", c.median / p.median, c.p99 / p.p99);
+    compareWithPing(rounds, "machine link call (Gestalt)", ping, call);
 
     bus.kill(host, SIGTERM);
     bus.wait(host);
