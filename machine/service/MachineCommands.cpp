@@ -115,6 +115,7 @@ const char* MachineCommands::usage()
     return "Users and sessions:\n"
            "  add-user NAME UID              a user of the machine (GID 20, home /Users/NAME)\n"
            "  boot                           load Arvel.kext if installed, run /Library/StartupItems, show the login window\n"
+           "  start SYSTEM-PATH              run an installed program as root with no arguments, as boot runs a startup item\n"
            "  login USER                     USER logs in (home folder made at the first login, login items started)\n"
            "  logout [USER]                  the session ends (default: the console's); its programs are told to end\n"
            "  switch USER|loginwindow        fast user switching: the other session goes to the background\n"
@@ -150,6 +151,8 @@ Result MachineCommands::perform(const Words& words)
         return addUser(args);
     if (verb == "boot")
         return boot(args);
+    if (verb == "start")
+        return startAsRoot(args);
     if (verb == "login")
         return login(args);
     if (verb == "logout")
@@ -249,6 +252,35 @@ Result MachineCommands::boot(const Words& args)
     machine_.processes().startLoginWindow();
     machine_.console().showLoginWindow();
     out += "login window on the console\n";
+    return done(out);
+}
+
+// A program started by hand as the machine starts its startup items: a
+// daemon killed, or started a second time, is started this way.
+Result MachineCommands::startAsRoot(const Words& args)
+{
+    if (args.size() != 1 || args[0].empty() || args[0][0] != '/')
+        return failure("usage: start SYSTEM-PATH (an absolute path on the machine's disk)");
+    if (!booted_)
+        return failure("the machine has not booted (boot first)");
+    const std::string path = normalizeSystemPath(args[0]);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(hostPath(path), error))
+        return failure("no program \"" + path + "\"");
+    if (programs_.switchesUsers()) {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        std::string unsafe = StartupItems::unsafeForRoot(folder);
+        if (unsafe.empty())
+            unsafe = StartupItems::unsafeForRoot(path);
+        if (!unsafe.empty())
+            return failure("not run as root: " + unsafe);
+    }
+    const int pid = machine_.processes().startUnixProcess(path).pid;
+    std::string out = startProgram("program " + path, {pid, path, {}, 0, 0});
+    if (!machine_.processes().processWithPid(pid)) {
+        out.pop_back();
+        return failure(out);
+    }
     return done(out);
 }
 

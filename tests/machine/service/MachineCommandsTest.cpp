@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -28,12 +29,13 @@ public:
         return nextHostPid++;
     }
     void terminate(int hostPid) override { terminated.push_back(hostPid); }
-    bool switchesUsers() const override { return false; }
+    bool switchesUsers() const override { return asRoot; }
 
     std::vector<ProgramLaunch> started;
     std::vector<int> terminated;
     std::string refused;
     int nextHostPid = 7001;
+    bool asRoot = false;
 };
 
 class MachineCommandsTest : public ::testing::Test {
@@ -127,6 +129,50 @@ TEST_F(MachineCommandsTest, AProgramThatCannotStartLeavesNoMachineProcess)
                                          "    1         -        -  /sbin/launchd\n"
                                          "    3         -        -  /System/Library/CoreServices/loginwindow.app/Contents/MacOS/loginwindow console\n"
                                          "front: none\n");
+}
+
+TEST_F(MachineCommandsTest, StartRunsAnInstalledProgramAsRootAsBootRunsAStartupItem)
+{
+    DiskFixture::writeStartupItem("Arvel");
+    EXPECT_EQ(refused({"start", "/Library/StartupItems/Arvel/Arvel"}), "the machine has not booted (boot first)");
+    ok({"boot"});
+    programs.started.clear();
+
+    // Started again while the first still runs: a second process of its own.
+    EXPECT_EQ(ok({"start", "/Library/StartupItems/Arvel/./Arvel"}), "program /Library/StartupItems/Arvel/Arvel: pid 4, host pid 7002, UID 0\n");
+    EXPECT_EQ(programs.started, (std::vector<ProgramLaunch> {{4, "/Library/StartupItems/Arvel/Arvel", {}, 0, 0}}));
+    EXPECT_EQ(logLines().back(), "arvel-machine[0] program /Library/StartupItems/Arvel/Arvel: pid 4, host pid 7002, UID 0");
+    EXPECT_EQ(ok({"show", "processes"}), "  PID  HOST-PID  SESSION  COMMAND\n"
+                                         "    1         -        -  /sbin/launchd\n"
+                                         "    2      7001        -  /Library/StartupItems/Arvel/Arvel\n"
+                                         "    3         -        -  /System/Library/CoreServices/loginwindow.app/Contents/MacOS/loginwindow console\n"
+                                         "    4      7002        -  /Library/StartupItems/Arvel/Arvel\n"
+                                         "front: none\n");
+    commands.hostProgramEnded(7002, 255 << 8);
+    EXPECT_EQ(logLines().back(), "arvel-machine[0] Arvel (pid 4, host pid 7002) exited with status 255");
+    EXPECT_EQ(m.processes().processWithPid(4), nullptr);
+    EXPECT_NE(m.processes().processWithPid(2), nullptr);
+
+    // A program that cannot start is refused and leaves no machine process.
+    programs.refused = "/Library/StartupItems/Arvel/Arvel";
+    const std::size_t processes = m.processes().all().size();
+    EXPECT_EQ(refused({"start", "/Library/StartupItems/Arvel/Arvel"}),
+        "program /Library/StartupItems/Arvel/Arvel failed: unable to start \"/Library/StartupItems/Arvel/Arvel\": Permission denied");
+    EXPECT_EQ(m.processes().all().size(), processes);
+}
+
+TEST_F(MachineCommandsTest, AServiceRunningAsRootStartsNoProgramOthersMayChange)
+{
+    programs.asRoot = true;
+    ok({"boot"});
+    DiskFixture::writeFile("/Library/Tools/open-tool", "#!/bin/sh\nexit 0\n", true);
+    chmod(hostPath("/Library/Tools/open-tool").c_str(), 0777);
+    const std::string before = state();
+    EXPECT_EQ(refused({"start", "/Library/Tools/open-tool"}),
+        geteuid() == 0 ? "not run as root: \"/Library/Tools/open-tool\" may be written by others than root"
+                       : "not run as root: \"/Library/Tools\" is not owned by root");
+    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(programs.started.empty());
 }
 
 TEST_F(MachineCommandsTest, AFirstLoginCreatesTheHomeFolder)
@@ -379,6 +425,11 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"add-user", "alice", "600"}, "a user named \"alice\" already exists"},
         {{"add-user", "carol", "501"}, "UID 501 already belongs to \"alice\""},
         {{"boot", "now"}, "usage: boot"},
+        {{"start"}, "usage: start SYSTEM-PATH (an absolute path on the machine's disk)"},
+        {{"start", "arveld"}, "usage: start SYSTEM-PATH (an absolute path on the machine's disk)"},
+        {{"start", "/a", "/b"}, "usage: start SYSTEM-PATH (an absolute path on the machine's disk)"},
+        {{"start", "/Library/StartupItems/None/None"}, "no program \"/Library/StartupItems/None/None\""},
+        {{"start", "/Users"}, "no program \"/Users\""},
         {{"login"}, "usage: login USER"},
         {{"login", "nobody"}, "no user named \"nobody\" (add-user first)"},
         {{"logout", "alice", "bob"}, "usage: logout [USER]"},
