@@ -739,7 +739,7 @@ std::string MachineCommands::describePower() const
     for (const auto& message : power.messages())
         out += stringWithFormat("  %@ to client %llu (0x%llx): %s\n", machine::SystemPower::messageName(message.type),
             static_cast<unsigned long long>(message.client), static_cast<unsigned long long>(message.argument),
-            message.acknowledged ? "acknowledged" : "not acknowledged");
+            message.acknowledged ? "acknowledged" : message.clientGone ? "not acknowledged, the client is gone" : "not acknowledged");
     return out;
 }
 

@@ -407,4 +407,30 @@ TEST_F(AnInstalledSystem, AnswersEveryPowerMessageAndPushesTheUsersSettingsAgain
     EXPECT_EQ(system->ok({"show", "hid"}), "HID system: 2 configuration(s) received\n  HIDTrackpadAcceleration = 1.25\n");
 }
 
+TEST_F(AnInstalledSystem, StopsWaitingForADaemonKilledWhileItHeldUpSleep)
+{
+    ASSERT_TRUE(bootInstalled(false));
+    loginAlice();
+    const pid_t daemon = system->hostPidOf(kStartupItem);
+    ASSERT_GT(daemon, 0);
+    ASSERT_EQ(kill(daemon, SIGSTOP), 0);
+    EXPECT_EQ(system->ok({"sleep"}), "the machine sleeps: told 1 power client(s)\n");
+    EXPECT_EQ(system->ok({"check", "power-acknowledged"}), "no\n");
+    ASSERT_EQ(kill(daemon, SIGKILL), 0);
+    ASSERT_TRUE(wait({"power-acknowledged"})) << system->ok({"show", "power"});
+
+    // A daemon started afresh knows of no sleep: the wake is only answered.
+    const std::size_t since = system->logLength();
+    system->ok({"start", kStartupItem});
+    ASSERT_TRUE(wait({"log", "arveld[5] <Notice>: arveld: Daemon started."}));
+    EXPECT_EQ(system->ok({"wake"}), "the machine wakes: told 1 power client(s)\n");
+    ASSERT_TRUE(wait({"power-acknowledged"}));
+    EXPECT_EQ(system->ok({"show", "power"}), "power: awake, 1 client(s)\n"
+                                             "  system-will-sleep to client 1 (0x5000): not acknowledged, the client is gone\n"
+                                             "  system-has-powered-on to client 2 (0x5001): acknowledged\n");
+    EXPECT_EQ(system->logLinesOf("arveld[5]", since),
+        (Lines {"arveld[5] <Notice>: ArvelDriverAccess: Driver initial load.", "arveld[5] <Notice>: ArvelConfigPush: User \"alice\" on console.",
+            "arveld[5] <Notice>: ArvelConfigPush: Setting driver to configuration for UID 501.", "arveld[5] <Notice>: arveld: Daemon started."}));
+}
+
 } // namespace

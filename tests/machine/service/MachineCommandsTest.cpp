@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -359,6 +360,35 @@ TEST_F(MachineCommandsTest, SleepsWakesAndAsksEveryPowerClientAndShowsWhatWasAns
                                      "  system-will-sleep to client 1 (0x5000): acknowledged\n"
                                      "  system-has-powered-on to client 1 (0x5001): not acknowledged\n"
                                      "  can-system-sleep to client 1 (0x5002): not acknowledged\n");
+}
+
+TEST_F(MachineCommandsTest, APowerMessageWhoseProgramEndedUnansweredIsNoLongerWaitedFor)
+{
+    std::vector<std::intptr_t> first, second;
+    const std::uint64_t staying = m.power().addClient([&](std::uint32_t, std::intptr_t argument) { first.push_back(argument); });
+    const std::uint64_t dying = m.power().addClient([&](std::uint32_t, std::intptr_t argument) { second.push_back(argument); });
+    EXPECT_EQ(ok({"sleep"}), "the machine sleeps: told 2 power client(s)\n");
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_TRUE(m.power().acknowledge(first[0]));
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "no\n");
+
+    // A daemon killed while it held the sleep up.
+    m.power().removeClient(dying);
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "yes\n");
+    EXPECT_FALSE(m.power().acknowledge(second[0])) << "nobody is left to answer it";
+    EXPECT_EQ(ok({"wake"}), "the machine wakes: told 1 power client(s)\n");
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "no\n") << "the one left is waited for as before";
+    ASSERT_EQ(first.size(), 2u);
+    auto line = [](const char* message, std::uint64_t client, std::intptr_t argument, const char* answer) {
+        char text[160];
+        std::snprintf(text, sizeof text, "  %s to client %llu (0x%llx): %s\n", message, static_cast<unsigned long long>(client),
+            static_cast<unsigned long long>(argument), answer);
+        return std::string(text);
+    };
+    EXPECT_EQ(ok({"show", "power"}), "power: awake, 1 client(s)\n" + line("system-will-sleep", staying, first[0], "acknowledged")
+            + line("system-will-sleep", dying, second[0], "not acknowledged, the client is gone")
+            + line("system-has-powered-on", staying, first[1], "not acknowledged"));
 }
 
 TEST_F(MachineCommandsTest, ChecksTheConditionsScriptsWaitFor)
