@@ -300,6 +300,7 @@ Result MachineCommands::login(const Words& args)
         if (session.onConsole)
             return failure(name + " is already logged in on the console");
         machine_.loginSessions().switchTo(session.id);
+        machine_.processes().setConsoleSession(session.id);
         machine_.console().login(name);
         return done(stringWithFormat("%@'s session %u is back on the console\n", name, session.id));
     }
@@ -321,6 +322,7 @@ Result MachineCommands::login(const Words& args)
     }
     machine_.console().login(name);
     const machine::LoginSession* session = machine_.loginSessions().login(name);
+    machine_.processes().setConsoleSession(session->id);
     out += stringWithFormat("%@ logged in: session %u on the console\n", name, session->id);
     out += startLoginItems(name);
     return done(out);
@@ -407,6 +409,7 @@ Result MachineCommands::logout(const Words& args)
     machine_.loginSessions().logout(id);
     std::string out = stringWithFormat("%@ logged out of session %u: %u program(s) told to end\n", name, id, static_cast<unsigned>(ended));
     if (onConsole) {
+        machine_.processes().setConsoleSession(0);
         machine_.console().showLoginWindow();
         out += "login window on the console\n";
     }
@@ -423,6 +426,7 @@ Result MachineCommands::switchUser(const Words& args)
         if (!machine_.loginSessions().consoleSession() && machine_.console().state() == machine::Console::State::LoginWindow)
             return answer("the login window is already on the console\n");
         machine_.loginSessions().switchToLoginWindow();
+        machine_.processes().setConsoleSession(0);
         machine_.console().showLoginWindow();
         return done("login window on the console\n");
     }
@@ -434,6 +438,7 @@ Result MachineCommands::switchUser(const Words& args)
         if (session.onConsole)
             return answer(args[0] + " is already on the console\n");
         machine_.loginSessions().switchTo(session.id);
+        machine_.processes().setConsoleSession(session.id);
         machine_.console().login(args[0]);
         return done(stringWithFormat("switched to %@'s session %u\n", args[0], session.id));
     }

@@ -347,10 +347,13 @@ TEST_F(AnInstalledSystem, TellsTheAgentOfEveryLoginSessionWhenTheDriverIsReloade
 {
     ASSERT_TRUE(bootInstalled(false, {"ArvelDebug=YES"}));
     const pid_t alice = loginAlice();
+    system->ok({"launch", "Finder", "com.apple.finder", "/System/Library/CoreServices/Finder.app", "MACS"});
+    system->ok({"front", "Finder"});
+    ASSERT_TRUE(system->waitForAgentRun(alice, 0, {"ArvelSessionAgent: Front process key \"'MACS'Finder.app\"."}));
     const std::string login = system->ok({"login", "bob"});
     const pid_t bob = InstalledSystem::hostPidIn(login);
     EXPECT_EQ(login, "bob logged in: session 100002 on the console\n"
-                     "login item /Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app (hidden): pid 5, host pid "
+                     "login item /Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app (hidden): pid 6, host pid "
             + std::to_string(bob) + ", UID 502\n");
     EXPECT_EQ(system->ok({"show", "sessions"}), "session 100001: alice (UID 501), in the background\n"
                                                 "session 100002: bob (UID 502), on the console\n");
@@ -371,7 +374,8 @@ TEST_F(AnInstalledSystem, TellsTheAgentOfEveryLoginSessionWhenTheDriverIsReloade
             "arveld[2] <Notice>: ArvelConfigPush: Setting driver to configuration for UID 502."}));
 
     // Each agent re-reads its session: alice's in the background pushes
-    // nothing; bob's, on the console, looks at the front application (none).
+    // nothing; bob's, on the console, looks at his session's front
+    // application: none yet, alice's Finder being hers.
     EXPECT_TRUE(system->waitForAgentRun(alice, aliceSince,
         {"ArvelSessionAgent: Driver state change.", "ArvelSessionAgent: Tracking for user \"alice\" in inactive session 100001.",
             "ArvelSessionAgent: Session is not front, no application configuration push.",

@@ -234,6 +234,43 @@ TEST_F(MachineCommandsTest, FastUserSwitchingKeepsTheOtherSessionInTheBackground
     EXPECT_EQ(ok({"show", "console"}), "console: \"bob\" UID 502\n");
 }
 
+TEST_F(MachineCommandsTest, EachSessionHasItsOwnFrontApplicationBackWhenItReturnsToTheConsole)
+{
+    ok({"boot"});
+    ok({"add-user", "alice", "501"});
+    ok({"add-user", "bob", "502"});
+    ok({"login", "alice"});
+    EXPECT_EQ(ok({"launch", "Finder"}), "launched Finder (pid 3)\n");
+    ok({"front", "Finder"});
+    auto front = [&] {
+        const machine::Process* process = m.processes().frontProcess();
+        return process ? process->name : std::string("none");
+    };
+
+    // bob's new session has nothing in front: never alice's Finder.
+    ok({"login", "bob"});
+    EXPECT_EQ(front(), "none");
+    EXPECT_EQ(ok({"show", "processes"}).substr(ok({"show", "processes"}).rfind("front:")), "front: none\n");
+    EXPECT_EQ(ok({"launch", "TextEdit"}), "launched TextEdit (pid 4)\n");
+    ok({"front", "TextEdit"});
+    EXPECT_EQ(front(), "TextEdit");
+
+    ok({"switch", "alice"});
+    EXPECT_EQ(front(), "Finder");
+    ok({"switch", "loginwindow"});
+    EXPECT_EQ(front(), "none");
+    ok({"login", "bob"});
+    EXPECT_EQ(front(), "TextEdit") << "a session back on the console through login";
+
+    // An application that quit is nobody's front application any more.
+    ok({"quit", "Finder"});
+    ok({"switch", "alice"});
+    EXPECT_EQ(front(), "none");
+    ok({"switch", "bob"});
+    ok({"logout"});
+    EXPECT_EQ(front(), "none") << "the login window came back";
+}
+
 TEST_F(MachineCommandsTest, LogoutEndsTheSessionsProgramsAndShowsTheLoginWindow)
 {
     ok({"boot"});
