@@ -15,6 +15,7 @@ void Processes::reset()
     nextPid_ = 1;
     nextSerialLow_ = 0x1001;
     frontPid_ = 0;
+    frontBySession_.clear();
     startUnixProcess("/sbin/launchd");
 }
 
@@ -77,6 +78,7 @@ bool Processes::quit(int pid)
     processes_.erase(it);
     if (frontPid_ == pid)
         frontPid_ = 0;
+    std::erase_if(frontBySession_, [pid](const auto& entry) { return entry.second == pid; });
     if (gone.enumerated)
         tell({ApplicationEventKind::Terminated, gone.serial});
     return true;
@@ -88,8 +90,15 @@ bool Processes::bringToFront(int pid)
     if (!p || !p->application)
         return false;
     frontPid_ = pid;
+    frontBySession_[p->session] = pid;
     tell({ApplicationEventKind::FrontSwitched, p->serial});
     return true;
+}
+
+void Processes::setConsoleSession(std::uint32_t session)
+{
+    auto it = frontBySession_.find(session);
+    frontPid_ = it == frontBySession_.end() ? 0 : it->second;
 }
 
 bool Processes::setHostPid(int pid, int hostPid)

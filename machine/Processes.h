@@ -5,7 +5,10 @@
 // four-character creator. Other processes (daemons) are Unix processes only:
 // they show in the process listing of "/bin/ps", nowhere else. The login
 // window is in between: the Process Manager knows it by pid, but never
-// enumerates it. One application at a time is the front process.
+// enumerates it. One application at a time is the front process: one of the
+// login session on the console. Each session keeps its own front
+// application while it is in the background, and has it back when it
+// returns to the console.
 //
 // Every launch, quit and front switch of an application is an application
 // event, handed to each listener (the application event targets of the
@@ -80,6 +83,11 @@ public:
     const Process& startLoginWindow();
     bool quit(int pid);
     bool bringToFront(int pid);
+    // Fast user switching put this session (0: the login window) on the
+    // console: the front process becomes the session's own last front
+    // application, none when it has had none. No application event: the
+    // programs hear of the switch through their session's news.
+    void setConsoleSession(std::uint32_t session);
 
     const Process* processWithPid(int pid) const;
     const Process* processWithSerial(const ProcessSerial& serial) const;
@@ -111,6 +119,7 @@ private:
     int nextPid_ = 1;
     std::uint32_t nextSerialLow_ = 0x1001;
     int frontPid_ = 0;
+    std::map<std::uint32_t, int> frontBySession_; // the last front application of each session
     std::map<int, Listener> listeners_;
     int nextListener_ = 1;
 };

@@ -13,7 +13,12 @@ std::uint64_t SystemPower::addClient(Client client)
 
 void SystemPower::removeClient(std::uint64_t client)
 {
-    clients_.erase(client);
+    if (!clients_.erase(client))
+        return;
+    for (auto& message : messages_) {
+        if (message.client == client && !message.acknowledged)
+            message.clientGone = true;
+    }
 }
 
 void SystemPower::sleep()
@@ -47,7 +52,7 @@ void SystemPower::broadcast(std::uint32_t type)
 bool SystemPower::acknowledge(std::intptr_t argument)
 {
     for (auto& message : messages_) {
-        if (message.argument == argument && !message.acknowledged) {
+        if (message.argument == argument && !message.acknowledged && !message.clientGone) {
             message.acknowledged = true;
             return true;
         }
@@ -64,7 +69,7 @@ std::size_t SystemPower::unacknowledgedCount() const
 {
     std::size_t n = 0;
     for (const auto& message : messages_)
-        n += message.acknowledged ? 0 : 1;
+        n += message.acknowledged || message.clientGone ? 0 : 1;
     return n;
 }
 

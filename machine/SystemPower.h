@@ -6,6 +6,9 @@
 // notification port, which only queues it for its run loop). Each message
 // carries its own argument, the token a program gives back with
 // IOAllowPowerChange; a test can ask whether every message was answered.
+// A client that goes away (its program ended) can no longer answer: its
+// unanswered messages are marked as left by a departed client and no longer
+// count as outstanding, as the kernel stops waiting for a dead process.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +33,7 @@ public:
         std::uint32_t type;
         std::intptr_t argument;
         bool acknowledged = false;
+        bool clientGone = false; // unanswered, and its client removed since
     };
 
     std::uint64_t addClient(Client client);
@@ -46,6 +50,7 @@ public:
     bool acknowledge(std::intptr_t argument);
 
     const std::vector<Message>& messages() const { return messages_; }
+    // Every message answered, or sent to a client that has gone since.
     bool everyMessageAcknowledged() const;
     std::size_t unacknowledgedCount() const;
     static std::string messageName(std::uint32_t type);

@@ -115,6 +115,7 @@ const char* MachineCommands::usage()
     return "Users and sessions:\n"
            "  add-user NAME UID              a user of the machine (GID 20, home /Users/NAME)\n"
            "  boot                           load Arvel.kext if installed, run /Library/StartupItems, show the login window\n"
+           "  start SYSTEM-PATH              run an installed program as root with no arguments, as boot runs a startup item\n"
            "  login USER                     USER logs in (home folder made at the first login, login items started)\n"
            "  logout [USER]                  the session ends (default: the console's); its programs are told to end\n"
            "  switch USER|loginwindow        fast user switching: the other session goes to the background\n"
@@ -152,6 +153,8 @@ Result MachineCommands::perform(const Words& words)
         return addUser(args);
     if (verb == "boot")
         return boot(args);
+    if (verb == "start")
+        return startAsRoot(args);
     if (verb == "login")
         return login(args);
     if (verb == "logout")
@@ -254,6 +257,35 @@ Result MachineCommands::boot(const Words& args)
     return done(out);
 }
 
+// A program started by hand as the machine starts its startup items: a
+// daemon killed, or started a second time, is started this way.
+Result MachineCommands::startAsRoot(const Words& args)
+{
+    if (args.size() != 1 || args[0].empty() || args[0][0] != '/')
+        return failure("usage: start SYSTEM-PATH (an absolute path on the machine's disk)");
+    if (!booted_)
+        return failure("the machine has not booted (boot first)");
+    const std::string path = normalizeSystemPath(args[0]);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(hostPath(path), error))
+        return failure("no program \"" + path + "\"");
+    if (programs_.switchesUsers()) {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        std::string unsafe = StartupItems::unsafeForRoot(folder);
+        if (unsafe.empty())
+            unsafe = StartupItems::unsafeForRoot(path);
+        if (!unsafe.empty())
+            return failure("not run as root: " + unsafe);
+    }
+    const int pid = machine_.processes().startUnixProcess(path).pid;
+    std::string out = startProgram("program " + path, {pid, path, {}, 0, 0});
+    if (!machine_.processes().processWithPid(pid)) {
+        out.pop_back();
+        return failure(out);
+    }
+    return done(out);
+}
+
 Result MachineCommands::login(const Words& args)
 {
     if (args.size() != 1)
@@ -270,6 +302,7 @@ Result MachineCommands::login(const Words& args)
         if (session.onConsole)
             return failure(name + " is already logged in on the console");
         machine_.loginSessions().switchTo(session.id);
+        machine_.processes().setConsoleSession(session.id);
         machine_.console().login(name);
         return done(stringWithFormat("%@'s session %u is back on the console\n", name, session.id));
     }
@@ -291,6 +324,7 @@ Result MachineCommands::login(const Words& args)
     }
     machine_.console().login(name);
     const machine::LoginSession* session = machine_.loginSessions().login(name);
+    machine_.processes().setConsoleSession(session->id);
     out += stringWithFormat("%@ logged in: session %u on the console\n", name, session->id);
     out += startLoginItems(name);
     return done(out);
@@ -377,6 +411,7 @@ Result MachineCommands::logout(const Words& args)
     machine_.loginSessions().logout(id);
     std::string out = stringWithFormat("%@ logged out of session %u: %u program(s) told to end\n", name, id, static_cast<unsigned>(ended));
     if (onConsole) {
+        machine_.processes().setConsoleSession(0);
         machine_.console().showLoginWindow();
         out += "login window on the console\n";
     }
@@ -393,6 +428,7 @@ Result MachineCommands::switchUser(const Words& args)
         if (!machine_.loginSessions().consoleSession() && machine_.console().state() == machine::Console::State::LoginWindow)
             return answer("the login window is already on the console\n");
         machine_.loginSessions().switchToLoginWindow();
+        machine_.processes().setConsoleSession(0);
         machine_.console().showLoginWindow();
         return done("login window on the console\n");
     }
@@ -404,6 +440,7 @@ Result MachineCommands::switchUser(const Words& args)
         if (session.onConsole)
             return answer(args[0] + " is already on the console\n");
         machine_.loginSessions().switchTo(session.id);
+        machine_.processes().setConsoleSession(session.id);
         machine_.console().login(args[0]);
         return done(stringWithFormat("switched to %@'s session %u\n", args[0], session.id));
     }
@@ -726,7 +763,7 @@ std::string MachineCommands::describePower() const
     for (const auto& message : power.messages())
         out += stringWithFormat("  %@ to client %llu (0x%llx): %s\n", machine::SystemPower::messageName(message.type),
             static_cast<unsigned long long>(message.client), static_cast<unsigned long long>(message.argument),
-            message.acknowledged ? "acknowledged" : "not acknowledged");
+            message.acknowledged ? "acknowledged" : message.clientGone ? "not acknowledged, the client is gone" : "not acknowledged");
     return out;
 }
 

@@ -51,6 +51,7 @@ private:
     using Words = std::vector<std::string>;
     Result addUser(const Words& args);
     Result boot(const Words& args);
+    Result startAsRoot(const Words& args);
     Result login(const Words& args);
     Result logout(const Words& args);
     Result switchUser(const Words& args);

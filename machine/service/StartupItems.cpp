@@ -6,10 +6,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-namespace {
-
-// Why a file may not be run as root, or empty when it may.
-std::string unsafeForRoot(const std::string& systemPath)
+std::string StartupItems::unsafeForRoot(const std::string& systemPath)
 {
     struct stat info {};
     if (::stat(hostPath(systemPath).c_str(), &info) != 0)
@@ -20,8 +17,6 @@ std::string unsafeForRoot(const std::string& systemPath)
         return "\"" + systemPath + "\" may be written by others than root";
     return {};
 }
-
-} // namespace
 
 StartupItems StartupItems::find(bool requireRootOwnership)
 {

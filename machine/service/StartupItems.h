@@ -29,6 +29,10 @@ public:
     // requireRootOwnership, only those safe to run as root.
     static StartupItems find(bool requireRootOwnership = false);
 
+    // Why the file at a system path may not be run as root (not root's, or
+    // writable by group or others), or empty when it may.
+    static std::string unsafeForRoot(const std::string& systemPath);
+
     const std::vector<StartupItem>& items() const { return items_; }
     // One line per entry left out ("Broken: no executable
     // \"/Library/StartupItems/Broken/Broken\"").

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -28,12 +30,13 @@ public:
         return nextHostPid++;
     }
     void terminate(int hostPid) override { terminated.push_back(hostPid); }
-    bool switchesUsers() const override { return false; }
+    bool switchesUsers() const override { return asRoot; }
 
     std::vector<ProgramLaunch> started;
     std::vector<int> terminated;
     std::string refused;
     int nextHostPid = 7001;
+    bool asRoot = false;
 };
 
 class MachineCommandsTest : public ::testing::Test {
@@ -129,6 +132,50 @@ TEST_F(MachineCommandsTest, AProgramThatCannotStartLeavesNoMachineProcess)
                                          "front: none\n");
 }
 
+TEST_F(MachineCommandsTest, StartRunsAnInstalledProgramAsRootAsBootRunsAStartupItem)
+{
+    DiskFixture::writeStartupItem("Arvel");
+    EXPECT_EQ(refused({"start", "/Library/StartupItems/Arvel/Arvel"}), "the machine has not booted (boot first)");
+    ok({"boot"});
+    programs.started.clear();
+
+    // Started again while the first still runs: a second process of its own.
+    EXPECT_EQ(ok({"start", "/Library/StartupItems/Arvel/./Arvel"}), "program /Library/StartupItems/Arvel/Arvel: pid 4, host pid 7002, UID 0\n");
+    EXPECT_EQ(programs.started, (std::vector<ProgramLaunch> {{4, "/Library/StartupItems/Arvel/Arvel", {}, 0, 0}}));
+    EXPECT_EQ(logLines().back(), "arvel-machine[0] program /Library/StartupItems/Arvel/Arvel: pid 4, host pid 7002, UID 0");
+    EXPECT_EQ(ok({"show", "processes"}), "  PID  HOST-PID  SESSION  COMMAND\n"
+                                         "    1         -        -  /sbin/launchd\n"
+                                         "    2      7001        -  /Library/StartupItems/Arvel/Arvel\n"
+                                         "    3         -        -  /System/Library/CoreServices/loginwindow.app/Contents/MacOS/loginwindow console\n"
+                                         "    4      7002        -  /Library/StartupItems/Arvel/Arvel\n"
+                                         "front: none\n");
+    commands.hostProgramEnded(7002, 255 << 8);
+    EXPECT_EQ(logLines().back(), "arvel-machine[0] Arvel (pid 4, host pid 7002) exited with status 255");
+    EXPECT_EQ(m.processes().processWithPid(4), nullptr);
+    EXPECT_NE(m.processes().processWithPid(2), nullptr);
+
+    // A program that cannot start is refused and leaves no machine process.
+    programs.refused = "/Library/StartupItems/Arvel/Arvel";
+    const std::size_t processes = m.processes().all().size();
+    EXPECT_EQ(refused({"start", "/Library/StartupItems/Arvel/Arvel"}),
+        "program /Library/StartupItems/Arvel/Arvel failed: unable to start \"/Library/StartupItems/Arvel/Arvel\": Permission denied");
+    EXPECT_EQ(m.processes().all().size(), processes);
+}
+
+TEST_F(MachineCommandsTest, AServiceRunningAsRootStartsNoProgramOthersMayChange)
+{
+    programs.asRoot = true;
+    ok({"boot"});
+    DiskFixture::writeFile("/Library/Tools/open-tool", "#!/bin/sh\nexit 0\n", true);
+    chmod(hostPath("/Library/Tools/open-tool").c_str(), 0777);
+    const std::string before = state();
+    EXPECT_EQ(refused({"start", "/Library/Tools/open-tool"}),
+        geteuid() == 0 ? "not run as root: \"/Library/Tools/open-tool\" may be written by others than root"
+                       : "not run as root: \"/Library/Tools\" is not owned by root");
+    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(programs.started.empty());
+}
+
 TEST_F(MachineCommandsTest, AFirstLoginCreatesTheHomeFolder)
 {
     ok({"boot"});
@@ -185,6 +232,43 @@ TEST_F(MachineCommandsTest, FastUserSwitchingKeepsTheOtherSessionInTheBackground
     EXPECT_EQ(ok({"switch", "bob"}), "switched to bob's session 100002\n");
     EXPECT_EQ(ok({"switch", "bob"}), "bob is already on the console\n");
     EXPECT_EQ(ok({"show", "console"}), "console: \"bob\" UID 502\n");
+}
+
+TEST_F(MachineCommandsTest, EachSessionHasItsOwnFrontApplicationBackWhenItReturnsToTheConsole)
+{
+    ok({"boot"});
+    ok({"add-user", "alice", "501"});
+    ok({"add-user", "bob", "502"});
+    ok({"login", "alice"});
+    EXPECT_EQ(ok({"launch", "Finder"}), "launched Finder (pid 3)\n");
+    ok({"front", "Finder"});
+    auto front = [&] {
+        const machine::Process* process = m.processes().frontProcess();
+        return process ? process->name : std::string("none");
+    };
+
+    // bob's new session has nothing in front: never alice's Finder.
+    ok({"login", "bob"});
+    EXPECT_EQ(front(), "none");
+    EXPECT_EQ(ok({"show", "processes"}).substr(ok({"show", "processes"}).rfind("front:")), "front: none\n");
+    EXPECT_EQ(ok({"launch", "TextEdit"}), "launched TextEdit (pid 4)\n");
+    ok({"front", "TextEdit"});
+    EXPECT_EQ(front(), "TextEdit");
+
+    ok({"switch", "alice"});
+    EXPECT_EQ(front(), "Finder");
+    ok({"switch", "loginwindow"});
+    EXPECT_EQ(front(), "none");
+    ok({"login", "bob"});
+    EXPECT_EQ(front(), "TextEdit") << "a session back on the console through login";
+
+    // An application that quit is nobody's front application any more.
+    ok({"quit", "Finder"});
+    ok({"switch", "alice"});
+    EXPECT_EQ(front(), "none");
+    ok({"switch", "bob"});
+    ok({"logout"});
+    EXPECT_EQ(front(), "none") << "the login window came back";
 }
 
 TEST_F(MachineCommandsTest, LogoutEndsTheSessionsProgramsAndShowsTheLoginWindow)
@@ -315,6 +399,35 @@ TEST_F(MachineCommandsTest, SleepsWakesAndAsksEveryPowerClientAndShowsWhatWasAns
                                      "  can-system-sleep to client 1 (0x5002): not acknowledged\n");
 }
 
+TEST_F(MachineCommandsTest, APowerMessageWhoseProgramEndedUnansweredIsNoLongerWaitedFor)
+{
+    std::vector<std::intptr_t> first, second;
+    const std::uint64_t staying = m.power().addClient([&](std::uint32_t, std::intptr_t argument) { first.push_back(argument); });
+    const std::uint64_t dying = m.power().addClient([&](std::uint32_t, std::intptr_t argument) { second.push_back(argument); });
+    EXPECT_EQ(ok({"sleep"}), "the machine sleeps: told 2 power client(s)\n");
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_TRUE(m.power().acknowledge(first[0]));
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "no\n");
+
+    // A daemon killed while it held the sleep up.
+    m.power().removeClient(dying);
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "yes\n");
+    EXPECT_FALSE(m.power().acknowledge(second[0])) << "nobody is left to answer it";
+    EXPECT_EQ(ok({"wake"}), "the machine wakes: told 1 power client(s)\n");
+    EXPECT_EQ(ok({"check", "power-acknowledged"}), "no\n") << "the one left is waited for as before";
+    ASSERT_EQ(first.size(), 2u);
+    auto line = [](const char* message, std::uint64_t client, std::intptr_t argument, const char* answer) {
+        char text[160];
+        std::snprintf(text, sizeof text, "  %s to client %llu (0x%llx): %s\n", message, static_cast<unsigned long long>(client),
+            static_cast<unsigned long long>(argument), answer);
+        return std::string(text);
+    };
+    EXPECT_EQ(ok({"show", "power"}), "power: awake, 1 client(s)\n" + line("system-will-sleep", staying, first[0], "acknowledged")
+            + line("system-will-sleep", dying, second[0], "not acknowledged, the client is gone")
+            + line("system-has-powered-on", staying, first[1], "not acknowledged"));
+}
+
 TEST_F(MachineCommandsTest, ChecksTheConditionsScriptsWaitFor)
 {
     ok({"add-user", "alice", "501"});
@@ -411,6 +524,11 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"add-user", "alice", "600"}, "a user named \"alice\" already exists"},
         {{"add-user", "carol", "501"}, "UID 501 already belongs to \"alice\""},
         {{"boot", "now"}, "usage: boot"},
+        {{"start"}, "usage: start SYSTEM-PATH (an absolute path on the machine's disk)"},
+        {{"start", "arveld"}, "usage: start SYSTEM-PATH (an absolute path on the machine's disk)"},
+        {{"start", "/a", "/b"}, "usage: start SYSTEM-PATH (an absolute path on the machine's disk)"},
+        {{"start", "/Library/StartupItems/None/None"}, "no program \"/Library/StartupItems/None/None\""},
+        {{"start", "/Users"}, "no program \"/Users\""},
         {{"login"}, "usage: login USER"},
         {{"login", "nobody"}, "no user named \"nobody\" (add-user first)"},
         {{"logout", "alice", "bob"}, "usage: logout [USER]"},

@@ -370,7 +370,7 @@ TEST_F(AMachineService, DocumentsEveryVerbInItsHelp)
 {
     Ran help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* verb : {"serve [--root DIR]", "add-user NAME UID", "boot", "login USER", "logout [USER]", "switch USER|loginwindow",
+    for (const char* verb : {"serve [--root DIR]", "add-user NAME UID", "boot", "start SYSTEM-PATH", "login USER", "logout [USER]", "switch USER|loginwindow",
              "launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]", "quit NAME|PID", "front NAME|PID", "window APP [--button X Y W H] [--sheet-of WINDOW]",
              "close APP ELEMENT", "press | release", "pointer X Y", "finger X Y", "sleep | wake | can-sleep",
              "load-driver | unload-driver", "show driver|hid|pointer|processes|sessions|console|alerts|power", "show driver-writes",
