@@ -28,7 +28,13 @@ void ignoreMessage(void*, io_service_t, natural_t, void*) {}
 } // namespace
 
 // This program switches its effective id, after which the leak checker of a
-// sanitized build can no longer stop and read the process at exit.
+// sanitized build can no longer stop and read the process at exit. The
+// address sanitizer reads the switch from its own options.
+extern "C" const char* __asan_default_options()
+{
+    return "detect_leaks=0";
+}
+
 extern "C" const char* __lsan_default_options()
 {
     return "detect_leaks=0";
