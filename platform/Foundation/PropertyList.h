@@ -23,8 +23,13 @@ struct PropertyListReadResult {
     bool ok() const { return status == PropertyListStatus::Ok; }
 };
 
-// Parses XML or binary property-list data.
-std::optional<Value> propertyListFromData(std::string_view data);
+enum class PropertyListFormat { XML, Binary };
+
+// Parses XML or binary property-list data; format, when given, learns which
+// of the two it was.
+std::optional<Value> propertyListFromData(std::string_view data, PropertyListFormat* format = nullptr);
+// The data of a value in the format asked for.
+std::optional<std::string> propertyListData(const Value& value, PropertyListFormat format);
 // XML property-list text of a value (nil is written as an empty dictionary's
 // absence: it yields an empty optional, since no format can hold it).
 std::optional<std::string> xmlPropertyListData(const Value& value);
