@@ -1,4 +1,9 @@
-// Property-list files and data, through libplist.
+// Property-list files and data, in the XML and binary formats
+// (XMLPropertyList.h, BinaryPropertyList.h). Anything read, from a file or
+// from a message, is hostile until proven otherwise: malformed data, a
+// string holding U+0000, nesting beyond kMaximumPropertyListDepth or data
+// that would expand without bound read as "not a property list", never as
+// a crash.
 //
 // Reading accepts XML and binary; writing produces XML, atomically: the data
 // goes to a temporary file in the same folder, is flushed to disk and then

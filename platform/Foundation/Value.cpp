@@ -1,8 +1,10 @@
 #include "Foundation/Value.h"
 
+#include "Foundation/CivilTime.h"
+
 #include <charconv>
 #include <cmath>
-#include <ctime>
+#include <cstdio>
 #include <ostream>
 
 namespace {
@@ -62,12 +64,17 @@ void appendReal(std::string& out, double d)
 
 void appendDate(std::string& out, double secondsSinceReferenceDate)
 {
-    // 978307200 is the Unix time of the reference date 2001-01-01.
-    std::time_t t = static_cast<std::time_t>(std::floor(secondsSinceReferenceDate)) + 978307200;
-    std::tm tm {};
-    gmtime_r(&t, &tm);
-    char buffer[64];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S +0000", &tm);
+    // Beyond a hundred billion years a date is only a number.
+    if (!std::isfinite(secondsSinceReferenceDate) || std::fabs(secondsSinceReferenceDate) > 3e18) {
+        appendReal(out, secondsSinceReferenceDate);
+        return;
+    }
+    std::int64_t inDay;
+    CivilDate date = civilFromReferenceSeconds(static_cast<std::int64_t>(std::floor(secondsSinceReferenceDate)), inDay);
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02lld:%02lld:%02lld +0000", static_cast<long long>(date.year),
+        date.month, date.day, static_cast<long long>(inDay / 3600), static_cast<long long>(inDay / 60 % 60),
+        static_cast<long long>(inDay % 60));
     out += buffer;
 }
 
@@ -76,7 +83,11 @@ void appendDescription(std::string& out, const Value& v)
     switch (v.type()) {
     case Value::Type::Nil: out += "(null)"; break;
     case Value::Type::Boolean: out += *v.boolean() ? "1" : "0"; break;
-    case Value::Type::Integer: out += std::to_string(*v.integer()); break;
+    case Value::Type::Integer: {
+        auto u = v.unsignedInteger();
+        out += u ? std::to_string(*u) : std::to_string(*v.integer());
+        break;
+    }
     case Value::Type::Real: appendReal(out, *v.real()); break;
     case Value::Type::String: appendString(out, *v.string()); break;
     case Value::Type::Data: {
@@ -115,6 +126,9 @@ void appendDescription(std::string& out, const Value& v)
         }
         out += '}';
         break;
+    case Value::Type::Uid:
+        out += "<CFKeyedArchiverUID>{value = " + std::to_string(v.uidValue()->value) + "}";
+        break;
     }
 }
 
@@ -122,6 +136,8 @@ void appendDescription(std::string& out, const Value& v)
 
 std::optional<std::int64_t> Value::integer() const
 {
+    if (std::holds_alternative<LargeUnsigned>(storage_))
+        return INT64_MAX;
     switch (type()) {
     case Type::Boolean: return std::get<bool>(storage_) ? 1 : 0;
     case Type::Integer: return std::get<std::int64_t>(storage_);
@@ -139,8 +155,19 @@ std::optional<std::int64_t> Value::integer() const
     }
 }
 
+std::optional<std::uint64_t> Value::unsignedInteger() const
+{
+    if (const auto* large = std::get_if<LargeUnsigned>(&storage_))
+        return large->value;
+    if (const auto* i = std::get_if<std::int64_t>(&storage_); i && *i >= 0)
+        return static_cast<std::uint64_t>(*i);
+    return std::nullopt;
+}
+
 std::optional<double> Value::real() const
 {
+    if (const auto* large = std::get_if<LargeUnsigned>(&storage_))
+        return static_cast<double>(large->value);
     switch (type()) {
     case Type::Boolean: return std::get<bool>(storage_) ? 1.0 : 0.0;
     case Type::Integer: return static_cast<double>(std::get<std::int64_t>(storage_));
@@ -151,6 +178,8 @@ std::optional<double> Value::real() const
 
 std::optional<bool> Value::boolean() const
 {
+    if (std::holds_alternative<LargeUnsigned>(storage_))
+        return true;
     switch (type()) {
     case Type::Boolean: return std::get<bool>(storage_);
     case Type::Integer: return std::get<std::int64_t>(storage_) != 0;
@@ -223,6 +252,7 @@ const char* valueTypeName(Value::Type type)
     case Value::Type::Date: return "date";
     case Value::Type::Array: return "array";
     case Value::Type::Dictionary: return "dictionary";
+    case Value::Type::Uid: return "UID";
     }
     return "unknown";
 }
