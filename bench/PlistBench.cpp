@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
+#include <plist/plist.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +38,33 @@ void ReadPreferenceFile(benchmark::State& state)
         benchmark::DoNotOptimize(readPropertyListFile(path));
 }
 BENCHMARK(ReadPreferenceFile)->Unit(benchmark::kMillisecond);
+
+// The reference for a settings read: libplist's parse of the same bytes
+// into its own nodes, with no file access and no conversion.
+void LibplistRawParse(benchmark::State& state, PropertyListFormat format)
+{
+    std::string data = *propertyListData(preferenceSizedDomain(), format);
+    for (auto _ : state) {
+        plist_t root = nullptr;
+        if (format == PropertyListFormat::Binary)
+            plist_from_bin(data.data(), static_cast<uint32_t>(data.size()), &root);
+        else
+            plist_from_xml(data.data(), static_cast<uint32_t>(data.size()), &root);
+        benchmark::DoNotOptimize(root);
+        plist_free(root);
+    }
+}
+BENCHMARK_CAPTURE(LibplistRawParse, xml, PropertyListFormat::XML)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(LibplistRawParse, binary, PropertyListFormat::Binary)->Unit(benchmark::kMillisecond);
+
+void ParsePreferenceData(benchmark::State& state, PropertyListFormat format)
+{
+    std::string data = *propertyListData(preferenceSizedDomain(), format);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(propertyListFromData(data));
+}
+BENCHMARK_CAPTURE(ParsePreferenceData, xml, PropertyListFormat::XML)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ParsePreferenceData, binary, PropertyListFormat::Binary)->Unit(benchmark::kMillisecond);
 
 void DescribePreferenceDomain(benchmark::State& state)
 {
