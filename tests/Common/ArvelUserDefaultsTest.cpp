@@ -105,15 +105,16 @@ TEST_F(AUserDefaultsStore, WithAnUnreadableDomainSetsItAsideBeforeStampingAFresh
 
 // ---- Life and storage
 
-TEST_F(AUserDefaultsStore, ReplacesTheStoredDomainWholeAndReadsItBack)
+TEST_F(AUserDefaultsStore, WritesWhatItChangedOverAnotherProcesssLaterWriteAndReadsItBack)
 {
     auto store = openWith(currentDomain({{"CornerSize", 12}}));
     store->setCornerSize(18);
     EXPECT_EQ(stored()["CornerSize"], Value(12)) << "setters change the working copy only";
     seed(currentDomain({{"CornerSize", 12}, {"TapThreshold", 30}})); // another process's later write...
     store->syncToDisk();
-    EXPECT_EQ(stored(), currentDomain({{"ApplicationSet", dict({})}, {"CornerSize", 18}}))
-        << "...is lost: last writer wins";
+    EXPECT_EQ(stored(), currentDomain({{"ApplicationSet", dict({})}, {"CornerSize", 18}, {"TapThreshold", 30}}))
+        << "...is kept";
+    EXPECT_EQ(store->tapThreshold(), 30);
     store->setCornerSize(11);
     store->syncFromDisk();
     EXPECT_EQ(store->cornerSize(), 18) << "unsaved changes give way to what is stored";
