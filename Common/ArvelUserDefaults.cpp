@@ -13,8 +13,15 @@ namespace {
 constexpr std::string_view kDomain = "com.tessmoor.Arvel";
 constexpr std::int64_t kCurrentPrefsVersion = 4;
 
-constexpr const char* kTrackpadSpeedKey = "com.apple.trackpad.scaling";
-constexpr const char* kDoubleClickSpeedKey = "com.apple.mouse.doubleClickThreshold";
+// The two system pointer settings, with the ranges the pane offers.
+struct PointerSpeed {
+    const char* key;
+    double minimum, maximum;
+    bool accepts(double value) const { return value >= minimum && value <= maximum; }
+};
+
+constexpr PointerSpeed kTrackpadSpeed {"com.apple.trackpad.scaling", 0.0, 1.7};
+constexpr PointerSpeed kDoubleClickSpeed {"com.apple.mouse.doubleClickThreshold", 0.2, 5.0};
 constexpr double kDefaultPointerSpeed = 0.5;
 
 // An integer setting: its key, its default, the range its getter accepts
@@ -134,11 +141,22 @@ void writeBoolean(Value& prefs, const BooleanSetting& s, bool value)
     prefs.set(s.key, value);
 }
 
-double readPointerSpeed(const char* key)
+// The global preferences are the user's to write as he likes: what goes to
+// the HID system from there must lie in the range the pane offers.
+double readPointerSpeed(const PointerSpeed& setting)
 {
-    Value v = CFPreferencesCopyAppValue(key, kCFPreferencesAnyApplication);
+    Value v = CFPreferencesCopyAppValue(setting.key, kCFPreferencesAnyApplication);
     auto speed = v.real();
-    return speed && std::isfinite(*speed) ? *speed : kDefaultPointerSpeed;
+    if (!speed)
+        return kDefaultPointerSpeed;
+    // A NaN fails both comparisons, an infinity the range.
+    if (!setting.accepts(*speed)) {
+        logError("ArvelUserDefaults error: Ignoring %s %g from the global preferences: not between %g and %g; using "
+                 "%g.\n",
+            setting.key, *speed, setting.minimum, setting.maximum, kDefaultPointerSpeed);
+        return kDefaultPointerSpeed;
+    }
+    return *speed;
 }
 
 } // namespace
@@ -710,24 +728,24 @@ void ArvelUserDefaults::setSECornerActionAndDataForAppID(const ArvelCornerAction
 
 double ArvelUserDefaults::trackpadSpeed() const
 {
-    return readPointerSpeed(kTrackpadSpeedKey);
+    return readPointerSpeed(kTrackpadSpeed);
 }
 
 void ArvelUserDefaults::setTrackpadSpeed(double speed)
 {
-    if (speed >= 0.0 && speed <= 1.7)
-        CFPreferencesSetAppValue(kTrackpadSpeedKey, speed, kCFPreferencesAnyApplication);
+    if (kTrackpadSpeed.accepts(speed))
+        CFPreferencesSetAppValue(kTrackpadSpeed.key, speed, kCFPreferencesAnyApplication);
 }
 
 double ArvelUserDefaults::doubleClickSpeed() const
 {
-    return readPointerSpeed(kDoubleClickSpeedKey);
+    return readPointerSpeed(kDoubleClickSpeed);
 }
 
 void ArvelUserDefaults::setDoubleClickSpeed(double seconds)
 {
-    if (seconds >= 0.2 && seconds <= 5.0)
-        CFPreferencesSetAppValue(kDoubleClickSpeedKey, seconds, kCFPreferencesAnyApplication);
+    if (kDoubleClickSpeed.accepts(seconds))
+        CFPreferencesSetAppValue(kDoubleClickSpeed.key, seconds, kCFPreferencesAnyApplication);
 }
 
 // ---- The driver's dictionaries

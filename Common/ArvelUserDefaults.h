@@ -6,8 +6,9 @@
 // with a default and a valid range per setting (anything wrongly typed or
 // out of range reads as the default, never clamped), setters change the
 // working copy only when the new value is valid, and nothing reaches disk
-// until syncToDisk, which replaces the stored domain whole. syncFromDisk
-// takes up what another process saved.
+// until syncToDisk, which stores what the working copy changed since it was
+// read, keeping what another process saved meanwhile under other keys.
+// syncFromDisk takes up what another process saved.
 //
 // The store belongs to the user who was the process's effective user when
 // it was created: the daemon, after switching its effective id and resetting
@@ -47,7 +48,8 @@ public:
 
     // Replaces the working copy with the stored domain.
     void syncFromDisk();
-    // Stores the working copy as the whole domain, then reads it back.
+    // Stores the working copy as the domain (the keys it changed, over what
+    // is stored now), then reads it back.
     void syncToDisk();
 
     // Typed settings.

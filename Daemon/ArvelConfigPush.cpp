@@ -40,6 +40,9 @@ bool ArvelConfigPush::init()
         logError("ArvelConfigPush error: Cannot build system defaults access.\n");
         return false;
     }
+    rootGroupId = posix::getegid();
+    rootGroups = posix::getgroups();
+
     auto& center = NotificationCenter::defaultCenter();
     auto push = [this](const Notification& n) { pushConfiguration(&n); };
     for (const char* name : {kArvelConsoleUserLoginNotification, kArvelConsoleUserLogoutNotification,
@@ -95,10 +98,8 @@ void ArvelConfigPush::pushUser(std::uint32_t uid)
     // when it was made: drop it on each side of the switch, so that the
     // store below is built for the user and nothing of his is kept after.
     NSUserDefaults::resetStandardUserDefaults();
-    if (posix::seteuid(uid) != 0) {
-        logError("ArvelConfigPush error: Unable to seteuid for defaults read for UID %u.\n", uid);
+    if (!becomeUser(uid))
         return;
-    }
     NSUserDefaults::resetStandardUserDefaults();
     if (auto defaults = ArvelUserDefaults::create()) {
         Value props = defaults->hidPropertiesWithSystemHIDProperties(systemProperties);
@@ -110,8 +111,46 @@ void ArvelConfigPush::pushUser(std::uint32_t uid)
         logError("ArvelConfigPush error: Unable to read defaults for UID %u.\n", uid);
     }
     NSUserDefaults::resetStandardUserDefaults();
-    if (posix::seteuid(0) != 0)
+    becomeRootAgain();
+}
+
+bool ArvelConfigPush::becomeUser(std::uint32_t uid)
+{
+    // After a failed return to root, root's ids come back first.
+    if (posix::geteuid() != 0 && !becomeRootAgain())
+        return false;
+    // Groups first, while the daemon is still root and may change them. An
+    // id without a user gets the group of nobody rather than keeping root's.
+    constexpr posix::gid_t kNobodyGroupId = 65534;
+    auto user = posix::getpwuid(uid);
+    posix::gid_t gid = user ? user->pw_gid : kNobodyGroupId;
+    if (posix::setgroups({gid}) != 0 || posix::setegid(gid) != 0) {
+        logError("ArvelConfigPush error: Unable to take group %u for defaults read for UID %u.\n", gid, uid);
+        posix::setegid(rootGroupId);
+        posix::setgroups(rootGroups);
+        return false;
+    }
+    if (posix::seteuid(uid) != 0) {
+        logError("ArvelConfigPush error: Unable to seteuid for defaults read for UID %u.\n", uid);
+        posix::setegid(rootGroupId);
+        posix::setgroups(rootGroups);
+        return false;
+    }
+    return true;
+}
+
+bool ArvelConfigPush::becomeRootAgain()
+{
+    // The effective id first: only root may take back root's groups.
+    if (posix::seteuid(0) != 0) {
         logError("ArvelConfigPush error: After driver configuration unable to seteuid root.\n");
+        return false;
+    }
+    if (posix::setegid(rootGroupId) != 0 || posix::setgroups(rootGroups) != 0) {
+        logError("ArvelConfigPush error: After driver configuration unable to take back root's groups.\n");
+        return false;
+    }
+    return true;
 }
 
 void ArvelConfigPush::pushLoginWindow()

@@ -37,6 +37,8 @@ void Machine::reset()
     alerts_.reset();
     realUid_ = 0;
     effectiveUid_ = 0;
+    effectiveGid_ = 0;
+    groups_ = {0};
     hostProcess_ = false;
     detached_ = false;
     // --- Session agent ---

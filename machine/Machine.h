@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace machine {
 
@@ -55,6 +56,11 @@ public:
     std::uint32_t effectiveUserId() const { return effectiveUid_; }
     void setRealUserId(std::uint32_t uid) { realUid_ = uid; }
     void setEffectiveUserId(std::uint32_t uid) { effectiveUid_ = uid; }
+    // Its effective group and supplementary groups: root's (0) at start.
+    std::uint32_t effectiveGroupId() const { return effectiveGid_; }
+    void setEffectiveGroupId(std::uint32_t gid) { effectiveGid_ = gid; }
+    const std::vector<std::uint32_t>& groups() const { return groups_; }
+    void setGroups(std::vector<std::uint32_t> groups) { groups_ = std::move(groups); }
     // The home folder (system path) of the effective user; "/var/root" for
     // root, empty when the id has no user.
     std::string effectiveUserHome() const;
@@ -113,6 +119,8 @@ private:
     Alerts alerts_;
     std::uint32_t realUid_ = 0;
     std::uint32_t effectiveUid_ = 0;
+    std::uint32_t effectiveGid_ = 0;
+    std::vector<std::uint32_t> groups_ {0};
     bool hostProcess_ = false;
     bool detached_ = false;
     std::string hostIdentifier_ = "001122334455";

@@ -70,7 +70,9 @@ Value read(const Domain& domain, bool* wasUnreadable = nullptr)
     return values;
 }
 
-// Writes the domain's pending changes over what is on disk.
+// Writes the domain's pending changes over what is on disk at the time of
+// the write, under the domain's lock: the keys other processes changed
+// meanwhile stay as they left them.
 bool flush(const Domain& domain)
 {
     auto& pending = pendingByPath();
@@ -79,7 +81,19 @@ bool flush(const Domain& domain)
         return true;
     if (!mayWrite(domain))
         return false;
-    if (!storePreferenceDomain(domain.path, read(domain)))
+    const PendingChanges& changes = it->second;
+    bool written = updatePreferenceDomain(domain.path, [&](Value values) {
+        if (!values.isDictionary())
+            values = Value::dictionary();
+        for (const auto& [key, change] : changes) {
+            if (change)
+                values.set(key, *change);
+            else
+                values.remove(key);
+        }
+        return values;
+    });
+    if (!written)
         return false;
     pending.erase(it);
     return true;

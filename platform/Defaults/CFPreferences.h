@@ -15,7 +15,10 @@
 // change without waiting for a moment that a simulation never reaches. A
 // change that cannot be written stays pending in this process (its own reads
 // see it) until a synchronize writes it; synchronize answers false while any
-// change of the domain stays unwritten. The any-user domains are written
+// change of the domain stays unwritten. A write changes only the keys this
+// process set or removed, over the file as it stands at that moment, so
+// writers of one domain in several processes never undo each other's keys.
+// The any-user domains are written
 // only by a process whose effective id is 0; for anyone else the write, and
 // so the synchronize, fails.
 //

@@ -12,6 +12,27 @@ std::shared_ptr<NSUserDefaults>& standardObject()
     return object;
 }
 
+// The domain as the file holds it now, with this object's change applied:
+// the keys whose value differs from what it last saw are set, the keys it
+// saw that are gone from its domain are removed. Nil when nothing is left.
+Value mergedDomain(const Value& current, const Value& lastSeen, const Value& wanted)
+{
+    Value merged = current.isDictionary() ? current : Value::dictionary();
+    if (const auto* seen = lastSeen.dictionaryValue()) {
+        for (const auto& [key, value] : *seen)
+            if (!wanted.contains(key))
+                merged.remove(key);
+    }
+    if (const auto* entries = wanted.dictionaryValue()) {
+        for (const auto& [key, value] : *entries)
+            if (!lastSeen.contains(key) || lastSeen[key] != value)
+                merged.set(key, value);
+    }
+    if (wanted.isNil() && merged.count() == 0)
+        return Value();
+    return merged;
+}
+
 } // namespace
 
 NSUserDefaults::NSUserDefaults(std::uint32_t userId, std::string home)
@@ -55,7 +76,14 @@ bool NSUserDefaults::synchronize()
             logError("NSUserDefaults error: Unable to write domain \"%s\": user id %u has no home folder.\n", it->first,
                 userId_);
         } else {
-            written = it->second.isNil() ? removePreferenceDomain(path) : storePreferenceDomain(path, it->second);
+            Value seen = lastSeen(it->first);
+            Value result;
+            written = updatePreferenceDomain(path, [&](const Value& current) {
+                result = mergedDomain(current, seen, it->second);
+                return result;
+            });
+            if (written)
+                lastSeen_.insert_or_assign(it->first, std::move(result));
         }
         if (written) {
             it = pending_.erase(it);
@@ -72,7 +100,17 @@ Value NSUserDefaults::persistentDomainForName(std::string_view domainName) const
     if (auto it = pending_.find(domainName); it != pending_.end())
         return it->second;
     std::string path = pathForDomain(domainName);
-    return path.empty() ? Value() : loadPreferenceDomain(path);
+    if (path.empty())
+        return Value();
+    Value domain = loadPreferenceDomain(path);
+    lastSeen_.insert_or_assign(std::string(domainName), domain);
+    return domain;
+}
+
+Value NSUserDefaults::lastSeen(std::string_view domainName) const
+{
+    auto it = lastSeen_.find(domainName);
+    return it == lastSeen_.end() ? Value() : it->second;
 }
 
 void NSUserDefaults::setPersistentDomainForName(const Value& domain, std::string_view domainName)

@@ -12,6 +12,14 @@
 // synchronize writes every changed domain atomically, or removes its file.
 // A change that could not be written stays pending, so the process keeps
 // seeing it, and the next synchronize tries again.
+//
+// Several programs write one user's domains (the pane, the agent, the
+// daemon acting as the user), so a domain set whole is written as what it
+// changed: the object remembers what it last read (or wrote) of each
+// domain, and synchronize applies only the top-level keys that differ from
+// that, over the file as it stands under the domain's lock. Keys another
+// program changed meanwhile are kept; a removed domain removes the keys
+// this object knew, and the file goes when nothing else is left in it.
 #pragma once
 
 #include "Foundation/Value.h"
@@ -49,9 +57,13 @@ public:
 private:
     NSUserDefaults(std::uint32_t userId, std::string home);
     std::string pathForDomain(std::string_view domainName) const;
+    Value lastSeen(std::string_view domainName) const;
 
     std::uint32_t userId_;
     std::string home_;
     // Unsynchronized changes by domain name; nil marks a removed domain.
     std::map<std::string, Value, std::less<>> pending_;
+    // What each domain held when this object last read or wrote it (nil:
+    // no file); the changes of a synchronize are reckoned against it.
+    mutable std::map<std::string, Value, std::less<>> lastSeen_;
 };

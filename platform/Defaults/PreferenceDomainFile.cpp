@@ -1,24 +1,44 @@
 #include "Defaults/PreferenceDomainFile.h"
 
-#include "Foundation/PropertyList.h"
+#include "Foundation/PropertyListFile.h"
 #include "Log/Log.h"
 #include "Paths/DiskRoot.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
 // Enough copies for any history of accidents; past this the file stays.
 constexpr int kMaximumSetAsideCopies = 1000;
+// Between two tries for a lock another writer holds.
+constexpr auto kLockRetryPause = std::chrono::milliseconds(2);
 
 std::string setAsideName(const std::string& systemPath, int copy)
 {
     return copy == 0 ? systemPath + ".unreadable" : systemPath + ".unreadable." + std::to_string(copy);
+}
+
+// Who the files must belong to: the host process's effective user, which
+// for the root daemon is the user it acts as while it reads his files.
+std::uint32_t effectiveOwner()
+{
+    return static_cast<std::uint32_t>(::geteuid());
+}
+
+PropertyListFileTerms domainFileTerms()
+{
+    return PropertyListFileTerms {false, effectiveOwner(), kMaximumPreferenceFileBytes};
 }
 
 // Renames without ever replacing an existing file, so an older copy is
@@ -31,7 +51,7 @@ int renameWithoutReplacing(const std::string& from, const std::string& to)
         return -1;
     // A file system without the no-replace rename: check, then rename.
     std::error_code ec;
-    if (std::filesystem::exists(to, ec)) {
+    if (std::filesystem::exists(std::filesystem::symlink_status(to, ec))) {
         errno = EEXIST;
         return -1;
     }
@@ -39,10 +59,21 @@ int renameWithoutReplacing(const std::string& from, const std::string& to)
 }
 
 // Moves the file aside; the system path of the copy, or nullopt with the
-// reason in `why`.
+// reason in `why`. Only the effective user's own file is moved: in his own
+// folder a user may have left a file of someone else's (a hard link), which
+// is not his to rename.
 std::optional<std::string> setAside(const std::string& systemPath, std::string& why)
 {
     std::string from = hostPath(systemPath);
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0) {
+        why = std::strerror(errno);
+        return std::nullopt;
+    }
+    if (info.st_uid != effectiveOwner()) {
+        why = "it belongs to UID " + std::to_string(info.st_uid);
+        return std::nullopt;
+    }
     for (int copy = 0; copy < kMaximumSetAsideCopies; ++copy) {
         std::string to = setAsideName(systemPath, copy);
         if (renameWithoutReplacing(from, hostPath(to)) == 0)
@@ -56,34 +87,135 @@ std::optional<std::string> setAside(const std::string& systemPath, std::string& 
     return std::nullopt;
 }
 
-// Reads the file; when it exists but cannot be read and `repair` is set,
-// moves it aside. Answers whether the domain's path is now free of a file
-// that would be lost by a write.
-bool readOrSetAside(const std::string& systemPath, bool repair, Value* domain, bool* wasUnreadable = nullptr)
-{
-    auto result = readPropertyList(hostPath(systemPath), Value::Type::Dictionary);
-    if (result.ok()) {
-        if (domain)
-            *domain = std::move(result.value);
-        return true;
+// The lock of one domain, held from acquire() until it goes.
+class DomainLock {
+public:
+    // The lock, or nullopt with the reason in `why`. Waits at most
+    // kPreferenceLockWaitSeconds for another writer, in short real pauses:
+    // a user can hold his own lock for ever, and the daemon must not hang.
+    static std::optional<DomainLock> acquire(const std::string& systemPath, std::string& why)
+    {
+        const std::string name = systemPath + ".lock";
+        const std::string host = hostPath(name);
+        int fd;
+        do {
+            fd = ::open(host.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            why = "its lock \"" + name + "\" "
+                + (errno == ELOOP ? std::string("is a symbolic link") : "cannot be opened: " + std::string(std::strerror(errno)));
+            return std::nullopt;
+        }
+        DomainLock lock(fd);
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            why = "its lock \"" + name + "\" is not a regular file";
+            return std::nullopt;
+        }
+        if (info.st_uid != effectiveOwner()) {
+            why = "its lock \"" + name + "\" belongs to UID " + std::to_string(info.st_uid);
+            return std::nullopt;
+        }
+        const auto limit = std::chrono::steady_clock::now()
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(kPreferenceLockWaitSeconds));
+        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                why = "its lock \"" + name + "\" cannot be taken: " + std::strerror(errno);
+                return std::nullopt;
+            }
+            if (std::chrono::steady_clock::now() >= limit) {
+                why = "its lock \"" + name + "\" is held by another writer";
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(kLockRetryPause);
+        }
+        return lock;
     }
-    if (result.status == PropertyListStatus::Missing)
-        return true;
-    if (wasUnreadable)
-        *wasUnreadable = true;
+
+    DomainLock(DomainLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
+    DomainLock& operator=(DomainLock&&) = delete;
+    ~DomainLock()
+    {
+        // Closing the only descriptor of the lock lets it go.
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+private:
+    explicit DomainLock(int fd) : fd_(fd) { }
+    int fd_;
+};
+
+struct DomainRead {
+    bool free = false;         // no file is left that a write would lose
+    bool exists = false;       // a readable domain file is there
+    bool wasUnreadable = false;
+    std::string reason;        // why it could not be read
+    Value domain;              // nil unless exists
+    PropertyListFormat format = PropertyListFormat::XML;
+};
+
+// Reads the file on the domain files' terms, logging nothing.
+DomainRead readDomainFile(const std::string& systemPath)
+{
+    DomainRead read;
+    auto result = readPropertyList(hostPath(systemPath), domainFileTerms(), Value::Type::Dictionary, &read.format);
+    read.exists = result.ok();
+    read.free = result.ok() || result.status == PropertyListStatus::Missing;
+    read.wasUnreadable = !read.free;
+    read.reason = std::move(result.reason);
+    read.domain = std::move(result.value);
+    return read;
+}
+
+// Reads the file; when it exists but cannot be read, logs it and, when
+// `repair` is set, moves it aside. The caller holds the domain's lock when
+// it repairs, so that no writer's new file is moved aside in its place.
+DomainRead readOrSetAside(const std::string& systemPath, bool repair)
+{
+    DomainRead read = readDomainFile(systemPath);
+    if (!read.wasUnreadable)
+        return read;
     if (!repair) {
-        logError("Preferences error: \"%s\" cannot be read (%s).\n", systemPath, result.reason);
-        return false;
+        logError("Preferences error: \"%s\" cannot be read (%s).\n", systemPath, read.reason);
+        return read;
     }
     std::string why;
     if (auto copy = setAside(systemPath, why)) {
         logError("Preferences error: \"%s\" cannot be read (%s); moved it aside to \"%s\".\n", systemPath,
-            result.reason, *copy);
-        return true;
+            read.reason, *copy);
+        read.free = true;
+        return read;
     }
     logError("Preferences error: \"%s\" cannot be read (%s) and cannot be moved aside (%s); leaving it in place.\n",
-        systemPath, result.reason, why);
-    return false;
+        systemPath, read.reason, why);
+    return read;
+}
+
+bool writeDomain(const std::string& systemPath, const Value& domain, PropertyListFormat format)
+{
+    std::string error;
+    if (!writePropertyListFile(hostPath(systemPath), domain, format, &error, true)) {
+        logError("Preferences error: Unable to write \"%s\": %s.\n", systemPath, error);
+        return false;
+    }
+    return true;
+}
+
+bool removeDomainFile(const std::string& systemPath)
+{
+    if (::unlink(hostPath(systemPath).c_str()) != 0 && errno != ENOENT) {
+        logError("Preferences error: Unable to remove \"%s\": %s.\n", systemPath, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool fileIsThere(const std::string& systemPath)
+{
+    struct stat info {};
+    return ::lstat(hostPath(systemPath).c_str(), &info) == 0;
 }
 
 } // namespace
@@ -131,13 +263,58 @@ std::string preferenceDomainPath(
     return path + ".plist";
 }
 
+PropertyListReadResult readPreferenceDomainFile(const std::string& systemPath)
+{
+    return readPropertyList(hostPath(systemPath), domainFileTerms(), Value::Type::Dictionary);
+}
+
 Value loadPreferenceDomain(const std::string& systemPath, bool setAsideUnreadable, bool* wasUnreadable)
 {
-    Value domain;
+    DomainRead read = readDomainFile(systemPath);
+    if (read.wasUnreadable) {
+        if (!setAsideUnreadable) {
+            read = readOrSetAside(systemPath, false);
+        } else if (std::string why; auto lock = DomainLock::acquire(systemPath, why)) {
+            // Looked at again under the lock: a writer may have replaced the
+            // file meanwhile, and that one must not be moved aside.
+            read = readOrSetAside(systemPath, true);
+        } else {
+            logError("Preferences error: \"%s\" cannot be read (%s) and cannot be moved aside (%s); leaving it in "
+                     "place.\n",
+                systemPath, read.reason, why);
+        }
+    }
     if (wasUnreadable)
-        *wasUnreadable = false;
-    readOrSetAside(systemPath, setAsideUnreadable, &domain, wasUnreadable);
-    return domain;
+        *wasUnreadable = read.wasUnreadable;
+    return read.domain;
+}
+
+bool updatePreferenceDomain(const std::string& systemPath, const std::function<Value(Value current)>& change)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(hostPath(systemPath)).parent_path(), ec);
+    std::string why;
+    auto lock = DomainLock::acquire(systemPath, why);
+    if (!lock) {
+        logError("Preferences error: Unable to write \"%s\": %s.\n", systemPath, why);
+        return false;
+    }
+    // No other writer is at work now: what looks like a writer's temporary
+    // file is one a killed writer left.
+    removeLeftoverTemporaryFiles(hostPath(systemPath));
+    DomainRead read = readOrSetAside(systemPath, true);
+    if (!read.free)
+        return false;
+    Value updated = change(read.domain);
+    if (updated.isNil())
+        return !fileIsThere(systemPath) || removeDomainFile(systemPath);
+    if (!updated.isDictionary() || !isStorablePreferenceValue(updated)) {
+        logError("Preferences error: Unable to write \"%s\": not a dictionary of property-list values.\n", systemPath);
+        return false;
+    }
+    if (read.exists && updated == read.domain)
+        return true;
+    return writeDomain(systemPath, updated, read.format);
 }
 
 bool storePreferenceDomain(const std::string& systemPath, const Value& domain)
@@ -146,27 +323,12 @@ bool storePreferenceDomain(const std::string& systemPath, const Value& domain)
         logError("Preferences error: Unable to write \"%s\": not a dictionary of property-list values.\n", systemPath);
         return false;
     }
-    if (!readOrSetAside(systemPath, true, nullptr))
-        return false;
-    std::string error;
-    if (!writePropertyListFile(hostPath(systemPath), domain, &error, true)) {
-        logError("Preferences error: Unable to write \"%s\": %s.\n", systemPath, error);
-        return false;
-    }
-    return true;
+    return updatePreferenceDomain(systemPath, [&](const Value&) { return domain; });
 }
 
 bool removePreferenceDomain(const std::string& systemPath)
 {
-    std::string host = hostPath(systemPath);
-    std::error_code ec;
-    if (!std::filesystem::exists(host, ec))
+    if (!fileIsThere(systemPath))
         return true;
-    if (!readOrSetAside(systemPath, true, nullptr))
-        return false;
-    if (std::filesystem::exists(host, ec) && !std::filesystem::remove(host, ec)) {
-        logError("Preferences error: Unable to remove \"%s\": %s.\n", systemPath, ec.message());
-        return false;
-    }
-    return true;
+    return updatePreferenceDomain(systemPath, [](const Value&) { return Value(); });
 }

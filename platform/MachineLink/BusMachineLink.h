@@ -108,6 +108,10 @@ public:
     std::uint32_t effectiveUserId() override { return effectiveUid_; }
     void setRealUserId(std::uint32_t uid) override { realUid_ = uid; }
     void setEffectiveUserId(std::uint32_t uid) override { effectiveUid_ = uid; }
+    std::uint32_t effectiveGroupId() override { return effectiveGid_; }
+    void setEffectiveGroupId(std::uint32_t gid) override { effectiveGid_ = gid; }
+    std::vector<std::uint32_t> groups() override { return groups_; }
+    void setGroups(const std::vector<std::uint32_t>& groups) override { groups_ = groups; }
     bool isHostProcess() override { return hostProcess_; }
     void setHostProcess(bool host) override { hostProcess_ = host; }
     bool programDetached() override { return detached_; }
@@ -138,6 +142,8 @@ private:
     int programPid_ = 0;
     std::uint32_t realUid_ = 0;
     std::uint32_t effectiveUid_ = 0;
+    std::uint32_t effectiveGid_ = 0;
+    std::vector<std::uint32_t> groups_;
     bool hostProcess_ = false;
     bool detached_ = false;
 };

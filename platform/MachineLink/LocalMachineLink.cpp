@@ -376,6 +376,26 @@ void LocalMachineLink::setEffectiveUserId(std::uint32_t uid)
     machine_.setEffectiveUserId(uid);
 }
 
+std::uint32_t LocalMachineLink::effectiveGroupId()
+{
+    return machine_.effectiveGroupId();
+}
+
+void LocalMachineLink::setEffectiveGroupId(std::uint32_t gid)
+{
+    machine_.setEffectiveGroupId(gid);
+}
+
+std::vector<std::uint32_t> LocalMachineLink::groups()
+{
+    return machine_.groups();
+}
+
+void LocalMachineLink::setGroups(const std::vector<std::uint32_t>& groups)
+{
+    machine_.setGroups(groups);
+}
+
 bool LocalMachineLink::isHostProcess()
 {
     return machine_.isHostProcess();

@@ -86,6 +86,10 @@ public:
     std::uint32_t effectiveUserId() override;
     void setRealUserId(std::uint32_t uid) override;
     void setEffectiveUserId(std::uint32_t uid) override;
+    std::uint32_t effectiveGroupId() override;
+    void setEffectiveGroupId(std::uint32_t gid) override;
+    std::vector<std::uint32_t> groups() override;
+    void setGroups(const std::vector<std::uint32_t>& groups) override;
     bool isHostProcess() override;
     void setHostProcess(bool host) override;
     bool programDetached() override;

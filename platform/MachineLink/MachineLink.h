@@ -186,6 +186,10 @@ public:
     virtual std::uint32_t effectiveUserId() = 0;
     virtual void setRealUserId(std::uint32_t uid) = 0;
     virtual void setEffectiveUserId(std::uint32_t uid) = 0;
+    virtual std::uint32_t effectiveGroupId() = 0;
+    virtual void setEffectiveGroupId(std::uint32_t gid) = 0;
+    virtual std::vector<std::uint32_t> groups() = 0;
+    virtual void setGroups(const std::vector<std::uint32_t>& groups) = 0;
     virtual bool isHostProcess() = 0;
     virtual void setHostProcess(bool host) = 0;
     virtual bool programDetached() = 0;

@@ -2,9 +2,11 @@
 
 #include "MachineLink/MachineLink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <string>
 #include <unistd.h>
 
@@ -72,6 +74,22 @@ int detachFromServiceMachine(int nochdir, int noclose)
     return 0;
 }
 
+// Whether the ids change for real as well: a program on the host whose
+// process really is root; anything else only changes the machine's notion.
+bool changesRealIds(MachineLink& link)
+{
+    return link.isHostProcess() && ::getuid() == 0;
+}
+
+std::vector<gid_t> hostGroups()
+{
+    int count = ::getgroups(0, nullptr);
+    std::vector<::gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    if (count > 0)
+        groups.resize(static_cast<std::size_t>(std::max(0, ::getgroups(count, groups.data()))));
+    return {groups.begin(), groups.end()};
+}
+
 } // namespace
 
 uid_t getuid()
@@ -95,10 +113,53 @@ int seteuid(uid_t uid)
     // A real process that really is root changes whose files it may touch;
     // inside a test, or for a program the machine counts as root while the
     // host does not, the machine's notion of who runs is all that changes.
-    if (link.isHostProcess() && ::getuid() == 0 && ::seteuid(uid) != 0)
+    if (changesRealIds(link) && ::seteuid(uid) != 0)
         return -1;
     link.setEffectiveUserId(uid);
     return 0;
+}
+
+gid_t getegid()
+{
+    return MachineLink::shared().effectiveGroupId();
+}
+
+int setegid(gid_t gid)
+{
+    auto& link = MachineLink::shared();
+    if (link.take("setegid", std::to_string(gid)) != 0 || link.effectiveUserId() != 0)
+        return -1;
+    if (changesRealIds(link) && ::setegid(gid) != 0)
+        return -1;
+    link.setEffectiveGroupId(gid);
+    return 0;
+}
+
+std::vector<gid_t> getgroups()
+{
+    return MachineLink::shared().groups();
+}
+
+int setgroups(const std::vector<gid_t>& groups)
+{
+    auto& link = MachineLink::shared();
+    if (link.take("setgroups") != 0 || link.effectiveUserId() != 0)
+        return -1;
+    if (changesRealIds(link)) {
+        std::vector<::gid_t> list(groups.begin(), groups.end());
+        if (::setgroups(list.size(), list.data()) != 0)
+            return -1;
+    }
+    link.setGroups(groups);
+    return 0;
+}
+
+std::optional<Passwd> getpwuid(uid_t uid)
+{
+    auto user = MachineLink::shared().userWithId(uid);
+    if (!user)
+        return std::nullopt;
+    return Passwd {user->name, user->uid, user->gid, user->home};
 }
 
 int daemon(int nochdir, int noclose)
@@ -119,6 +180,9 @@ void adoptHostProcessIdentity()
 {
     auto& link = MachineLink::shared();
     link.setHostProcess(true);
+    // No machine hands out groups: they are the host process's in any case.
+    link.setEffectiveGroupId(static_cast<gid_t>(::getegid()));
+    link.setGroups(hostGroups());
     // Over the bus the program's ids were taken from the host (or from the
     // service) when the link was made.
     if (!MachineLink::usesBus()) {

@@ -10,10 +10,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace posix {
 
 using uid_t = std::uint32_t;
+using gid_t = std::uint32_t;
 
 uid_t getuid();
 uid_t geteuid();
@@ -23,6 +27,28 @@ uid_t geteuid();
 // adoptHostProcessIdentity) whose host process is really root switches its
 // real effective id as well.
 int seteuid(uid_t uid);
+
+// The effective group and the supplementary groups. Changing either takes
+// an effective id of 0 (as on Unix, where only the privileged may), so a
+// program that acts as a user sets them before it gives up its effective
+// root id, and takes that back first. 0 on success, -1 on failure (an
+// injected "setegid" or "setgroups" failure, "setegid:<id>" for one id
+// only, or a program that is not root at the time); a host process that
+// is really root changes its real ones as well.
+gid_t getegid();
+int setegid(gid_t gid);
+std::vector<gid_t> getgroups();
+int setgroups(const std::vector<gid_t>& groups);
+
+// getpwuid(3) over the machine's user table: the user's name, ids and
+// home folder (a system path); nullopt for an id without a user.
+struct Passwd {
+    std::string pw_name;
+    uid_t pw_uid = 0;
+    gid_t pw_gid = 0;
+    std::string pw_dir;
+};
+std::optional<Passwd> getpwuid(uid_t uid);
 
 // daemon(3): 0 on success, -1 on failure (an injected "daemon" failure, or
 // the host refusing). Inside a test the program only counts as detached; a
@@ -38,8 +64,8 @@ inline constexpr const char* kNoDetachVariable = "ARVEL_NO_DETACH";
 int daemon(int nochdir, int noclose);
 
 // A program started on the host calls this first: the machine's notion of
-// who runs takes the host process's real and effective ids, and daemon()
-// becomes the real thing.
+// who runs takes the host process's real and effective ids and its groups,
+// and daemon() becomes the real thing.
 void adoptHostProcessIdentity();
 
 } // namespace posix

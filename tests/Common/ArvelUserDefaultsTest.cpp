@@ -105,15 +105,16 @@ TEST_F(AUserDefaultsStore, WithAnUnreadableDomainSetsItAsideBeforeStampingAFresh
 
 // ---- Life and storage
 
-TEST_F(AUserDefaultsStore, ReplacesTheStoredDomainWholeAndReadsItBack)
+TEST_F(AUserDefaultsStore, WritesWhatItChangedOverAnotherProcesssLaterWriteAndReadsItBack)
 {
     auto store = openWith(currentDomain({{"CornerSize", 12}}));
     store->setCornerSize(18);
     EXPECT_EQ(stored()["CornerSize"], Value(12)) << "setters change the working copy only";
     seed(currentDomain({{"CornerSize", 12}, {"TapThreshold", 30}})); // another process's later write...
     store->syncToDisk();
-    EXPECT_EQ(stored(), currentDomain({{"ApplicationSet", dict({})}, {"CornerSize", 18}}))
-        << "...is lost: last writer wins";
+    EXPECT_EQ(stored(), currentDomain({{"ApplicationSet", dict({})}, {"CornerSize", 18}, {"TapThreshold", 30}}))
+        << "...is kept";
+    EXPECT_EQ(store->tapThreshold(), 30);
     store->setCornerSize(11);
     store->syncFromDisk();
     EXPECT_EQ(store->cornerSize(), 18) << "unsaved changes give way to what is stored";
@@ -401,4 +402,25 @@ TEST_F(AUserDefaultsStore, KeepsThePointerSpeedsInTheUsersGlobalPreferencesWithi
         global, dict({{"com.apple.trackpad.scaling", "fast"}, {"com.apple.mouse.doubleClickThreshold", 1}}));
     EXPECT_EQ(store->trackpadSpeed(), 0.5);
     EXPECT_EQ(store->doubleClickSpeed(), 1.0);
+    EXPECT_TRUE(machine.logLines().empty());
+
+    // The user may write anything there: what the pane would not offer is
+    // refused with a line, not handed on.
+    machine.writeDomain(
+        global, dict({{"com.apple.trackpad.scaling", 1e300}, {"com.apple.mouse.doubleClickThreshold", 0.19}}));
+    EXPECT_EQ(store->trackpadSpeed(), 0.5);
+    EXPECT_EQ(store->doubleClickSpeed(), 0.5);
+    machine.writeDomain(
+        global, dict({{"com.apple.trackpad.scaling", -0.01}, {"com.apple.mouse.doubleClickThreshold", 5.01}}));
+    EXPECT_EQ(store->trackpadSpeed(), 0.5);
+    EXPECT_EQ(store->doubleClickSpeed(), 0.5);
+    EXPECT_EQ(machine.logLines(),
+        (Lines {"ArvelUserDefaults error: Ignoring com.apple.trackpad.scaling 1e+300 from the global preferences: not "
+                "between 0 and 1.7; using 0.5.",
+            "ArvelUserDefaults error: Ignoring com.apple.mouse.doubleClickThreshold 0.19 from the global preferences: "
+            "not between 0.2 and 5; using 0.5.",
+            "ArvelUserDefaults error: Ignoring com.apple.trackpad.scaling -0.01 from the global preferences: not "
+            "between 0 and 1.7; using 0.5.",
+            "ArvelUserDefaults error: Ignoring com.apple.mouse.doubleClickThreshold 5.01 from the global preferences: "
+            "not between 0.2 and 5; using 0.5."}));
 }

@@ -5,9 +5,13 @@
 #include "Daemon/ArvelDaemonNotifications.h"
 #include "Daemon/arveld.h"
 #include "IOKit/IOReturn.h"
+#include "Foundation/PropertyList.h"
 #include "Notifications/DistributedNotificationCenter.h"
+#include "Paths/DiskRoot.h"
 #include "Unix/Identity.h"
 #include "tests/Daemon/DaemonFixture.h"
+
+#include <filesystem>
 
 using machine::DriverCall;
 
@@ -94,8 +98,61 @@ TEST_F(TheConfigurationPush, AppliesAUsersMergedSettingsAtLoginReadingThemAsTheU
     EXPECT_EQ(world.hidSystem().acceleration("HIDTrackpadAcceleration"), 1.25);
     EXPECT_EQ(world.hidSystem().openConnectionCount(), 0u);
     EXPECT_EQ(posix::geteuid(), 0u);
+    EXPECT_EQ(posix::getegid(), 0u);
+    EXPECT_EQ(posix::getgroups(), std::vector<posix::gid_t> {0});
     EXPECT_EQ(world.driver().lastApplicationProperties(), kEmptyApplicationSet);
     EXPECT_EQ(driverStateChanges, 1);
+}
+
+TEST_F(TheConfigurationPush, ReadsWithTheUsersGroupsTooAndTakesRootsBackAfterwards)
+{
+    startQuietly();
+    // Root's groups kept for the read would open what only root's group may.
+    world.failNext("setgroups", -1);
+    loginAlice();
+    EXPECT_EQ(world.logLines().back(), "ArvelConfigPush error: Unable to take group 20 for defaults read for UID 501.");
+    EXPECT_EQ(world.hidSystem().propertiesWrites(), 0u);
+    EXPECT_EQ(posix::geteuid(), 0u);
+    EXPECT_EQ(driverStateChanges, 1);
+
+    // What the read ran with shows when root's group cannot be taken back.
+    clear();
+    world.failNext("setegid:0", -1);
+    world.logout();
+    world.runFor(1);
+    loginAlice();
+    EXPECT_EQ(world.logLines().back(), "ArvelConfigPush error: After driver configuration unable to take back root's groups.");
+    EXPECT_EQ(configuration()["CornerSize"], Value(12));
+    EXPECT_EQ(posix::getegid(), 20u);
+    EXPECT_EQ(posix::getgroups(), std::vector<posix::gid_t> {20});
+    world.logout();
+    world.runFor(1);
+    loginAlice();
+    EXPECT_EQ(posix::getegid(), 0u);
+    EXPECT_EQ(posix::getgroups(), std::vector<posix::gid_t> {0});
+}
+
+TEST_F(TheConfigurationPush, GivesTheDefaultsForWhatAUserPutInPlaceOfHisSettings)
+{
+    // A link to a file only root may read, and a speed the pane never offers.
+    const std::string settings = "/Users/alice/Library/Preferences/com.tessmoor.Arvel.plist";
+    writePropertyListFile(hostPath("/private/var/root.plist"), dict({{"Secret", "root's"}, {"CornerSize", 20}}), nullptr, true);
+    std::filesystem::remove(hostPath(settings));
+    std::filesystem::create_symlink(hostPath("/private/var/root.plist"), hostPath(settings));
+    world.writeUserGlobalPreferences("alice", dict({{"com.apple.trackpad.scaling", 1e300}}));
+    startQuietly();
+    loginAlice();
+    EXPECT_EQ(world.logEntries(),
+        (Entries {notice("ArvelConsoleUser: User \"alice\" UID 501 on console."),
+            notice("ArvelConfigPush: Setting driver to configuration for UID 501."),
+            error("Preferences error: \"" + settings + "\" cannot be read (a symbolic link); moved it aside to \"" + settings
+                + ".unreadable\"."),
+            error("ArvelUserDefaults error: Ignoring com.apple.trackpad.scaling 1e+300 from the global preferences: not "
+                  "between 0 and 1.7; using 0.5.")}));
+    EXPECT_EQ(configuration()["CornerSize"], Value(15));
+    EXPECT_EQ(world.driver().acceleration("HIDTrackpadAcceleration"), 0.5);
+    EXPECT_EQ(readPropertyList(hostPath(settings)).value, dict({{"ApplicationSet", dict({})}, {"PrefsVersion", 4}}));
+    EXPECT_TRUE(std::filesystem::is_symlink(hostPath(settings + ".unreadable")));
 }
 
 TEST_F(TheConfigurationPush, AppliesTheLoginWindowSettingsWithTheMachinesTapAtLogout)

@@ -196,7 +196,8 @@ TEST_F(AnInstalledSystem, PushesTheUsersSettingsAtLoginAndLeavesHerSettingsFileH
     const std::string settings = system->root() + "/Users/alice/Library/Preferences/com.tessmoor.Arvel.plist";
     struct stat before {};
     ASSERT_EQ(stat(settings.c_str(), &before), 0);
-    ASSERT_EQ(before.st_uid, 0u) << "written by root, as the defaults tool ran";
+    ASSERT_EQ(before.st_uid, 501u) << "the defaults tool, run as root, wrote it as alice: her home is hers";
+    EXPECT_EQ(before.st_gid, 20u);
 
     // Without her login items only the daemon reads her settings, so it is
     // the daemon that brings them to the current format.
@@ -227,11 +228,13 @@ TEST_F(AnInstalledSystem, PushesTheUsersSettingsAtLoginAndLeavesHerSettingsFileH
         "VerticalScrollEdge = 2; VerticalScrollEdgeSize = 10; VerticalScrollInvert = 0; VerticalScrollScale = 15; }; }\n"
         "  HIDTrackpadAcceleration = 1.25\n");
 
-    // The daemon wrote them acting as alice: the file is hers now, and
-    // holds the current format.
+    // The daemon wrote them acting as alice, with her group: the file is
+    // still hers, and holds the current format.
     struct stat after {};
     ASSERT_EQ(stat(settings.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "written anew";
     EXPECT_EQ(after.st_uid, 501u);
+    EXPECT_EQ(after.st_gid, 20u);
     std::string version;
     ASSERT_TRUE(system->defaults({"--user", "alice", "read", "com.tessmoor.Arvel", "PrefsVersion"}, &version));
     EXPECT_EQ(version, "4\n");

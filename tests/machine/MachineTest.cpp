@@ -48,6 +48,24 @@ TEST_F(AMachine, SwitchesTheEffectiveIdLikeUnix)
     EXPECT_EQ(posix::seteuid(0), -1);
 }
 
+TEST_F(AMachine, ChangesGroupsOnlyWhileTheEffectiveIdIsRoot)
+{
+    m.users().addUser("alice", 501);
+    EXPECT_EQ(posix::getpwuid(501)->pw_gid, 20u);
+    EXPECT_FALSE(posix::getpwuid(777));
+    EXPECT_EQ(posix::setgroups({20}), 0);
+    EXPECT_EQ(posix::setegid(20), 0);
+    EXPECT_EQ(posix::seteuid(501), 0);
+    EXPECT_EQ(posix::setegid(0), -1) << "a user cannot take root's group back";
+    EXPECT_EQ(posix::setgroups({0}), -1);
+    EXPECT_EQ(posix::getegid(), 20u);
+    EXPECT_EQ(posix::getgroups(), std::vector<posix::gid_t> {20});
+    EXPECT_EQ(posix::seteuid(0), 0);
+    EXPECT_EQ(posix::setegid(0), 0);
+    EXPECT_EQ(posix::setgroups({0}), 0);
+    EXPECT_EQ(posix::getgroups(), std::vector<posix::gid_t> {0});
+}
+
 TEST_F(AMachine, InjectsFailuresOnceRepeatedlyOrUntilCleared)
 {
     auto& f = m.failures();

@@ -1,7 +1,10 @@
+#include "Defaults/CFPreferences.h"
 #include "Defaults/NSUserDefaults.h"
 #include "support/PreferencesTestMachine.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -112,4 +115,65 @@ TEST_F(TheStandardUserDefaults, OfAnIdWithoutUserKeepTheirChangesPending)
     EXPECT_EQ(machine.logLines(),
         std::vector<std::string> {
             "NSUserDefaults error: Unable to write domain \"com.tessmoor.Arvel\": user id 777 has no home folder."});
+}
+
+TEST_F(TheStandardUserDefaults, WriteOnlyWhatTheyChangedOverWhatAnotherProgramWroteMeanwhile)
+{
+    machine.actAs(501);
+    machine.writeDomain(kAliceFile, Value::dictionary({{"A", 1}, {"B", 1}}));
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    Value domain = defaults->persistentDomainForName("com.tessmoor.Arvel");
+    machine.writeDomain(kAliceFile, Value::dictionary({{"A", 1}, {"B", 2}, {"C", 3}}));
+    domain.set("A", 5);
+    defaults->setPersistentDomainForName(domain, "com.tessmoor.Arvel");
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_EQ(machine.readDomain(kAliceFile), Value::dictionary({{"A", 5}, {"B", 2}, {"C", 3}}));
+
+    // Removing the domain removes what this object knew of it.
+    machine.writeDomain(kAliceFile, Value::dictionary({{"A", 5}, {"B", 2}, {"C", 3}, {"D", 4}}));
+    defaults->removePersistentDomainForName("com.tessmoor.Arvel");
+    ASSERT_TRUE(defaults->synchronize());
+    EXPECT_EQ(machine.readDomain(kAliceFile), Value::dictionary({{"D", 4}}));
+    EXPECT_TRUE(machine.logLines().empty());
+}
+
+// The pane, the agent and the daemon write one user's domain: two real
+// processes writing it at once, one a whole domain at a time, the other a
+// key at a time, must not undo each other's keys.
+TEST_F(TheStandardUserDefaults, AndThePreferencesCallsOfAnotherProcessLoseNoKeyOfEachOther)
+{
+    constexpr int kRounds = 200;
+    machine.actAs(501);
+    auto writer = [](bool wholeDomains) {
+        pid_t pid = fork();
+        if (pid != 0)
+            return pid;
+        bool written = true;
+        for (int round = 0; round < kRounds; ++round) {
+            std::string key = (wholeDomains ? "Whole" : "Key") + std::to_string(round);
+            if (wholeDomains) {
+                auto defaults = NSUserDefaults::standardUserDefaults();
+                Value domain = defaults->persistentDomainForName("com.tessmoor.Arvel");
+                if (!domain.isDictionary())
+                    domain = Value::dictionary();
+                domain.set(key, round);
+                defaults->setPersistentDomainForName(domain, "com.tessmoor.Arvel");
+                written = defaults->synchronize() && written;
+            } else {
+                CFPreferencesSetAppValue(key, round, "com.tessmoor.Arvel");
+                written = CFPreferencesAppSynchronize("com.tessmoor.Arvel") && written;
+            }
+        }
+        _exit(written ? 0 : 1);
+    };
+    pid_t writers[] = {writer(true), writer(false)};
+    Value expected = Value::dictionary();
+    for (int round = 0; round < kRounds; ++round)
+        expected.set("Whole" + std::to_string(round), round).set("Key" + std::to_string(round), round);
+    for (pid_t pid : writers) {
+        int status = -1;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write failed";
+    }
+    EXPECT_EQ(machine.readDomain(kAliceFile), expected);
 }

@@ -7,8 +7,16 @@
 // home, --any-user addresses the machine-wide domains in
 // "/Library/Preferences". Without either it acts as root. The files are
 // those the system itself reads and writes (see Defaults/CFPreferences.h),
-// written atomically; a domain file that cannot be read is moved aside
-// before a write, never overwritten.
+// on the same terms: written atomically under the domain's lock; a domain
+// file that cannot be read is moved aside before a write, never
+// overwritten.
+//
+// The user's ids are those of his home folder's owner: the machine gives
+// each user his home at his first login, as the install does. Run as root
+// for a user whose home is his, the tool takes his ids (his group, then his
+// user id) before it touches a file, so that it reads only what he may read
+// and what it writes is his; a home that is nobody's yet (or root's) leaves
+// the tool with the ids it was started with.
 #include "Defaults/CFPreferences.h"
 #include "Defaults/PreferenceDomainFile.h"
 #include "Foundation/FileManager.h"
@@ -21,9 +29,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <grp.h>
 #include <optional>
 #include <string>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -182,7 +194,7 @@ int readDomain(const Target& target, const std::vector<std::string>& rest)
 {
     if (rest.size() > 1)
         return usage("read takes DOMAIN [KEY]");
-    auto result = readPropertyList(hostPath(target.path), Value::Type::Dictionary);
+    auto result = readPreferenceDomainFile(target.path);
     if (result.status == PropertyListStatus::Missing)
         return fail("Domain " + target.domainName + " does not exist (" + target.path + ")");
     if (!result.ok())
@@ -202,24 +214,23 @@ int writeDomain(const Target& target, const std::vector<std::string>& rest)
     if (rest.empty())
         return usage("write takes DOMAIN KEY VALUE, or DOMAIN followed by a dictionary");
     std::string error;
-    Value domain;
     if (rest.size() == 1) {
         auto whole = rest[0].empty() || rest[0][0] != '<' ? std::nullopt : propertyListFragment(rest[0]);
         if (!whole || !whole->isDictionary())
             return usage("a whole domain is written as a dictionary ('<dict>...</dict>')");
-        domain = std::move(*whole);
-    } else {
-        auto value = writtenValue(rest, 1, error);
-        if (!value)
-            return fail(error);
-        domain = loadPreferenceDomain(target.path, true);
+        return storePreferenceDomain(target.path, *whole) ? 0 : fail("nothing written to " + target.path);
+    }
+    auto value = writtenValue(rest, 1, error);
+    if (!value)
+        return fail(error);
+    // One key changes, over the domain as it stands under its lock.
+    bool written = updatePreferenceDomain(target.path, [&](Value domain) {
         if (!domain.isDictionary())
             domain = Value::dictionary();
-        domain.set(rest[0], std::move(*value));
-    }
-    if (!storePreferenceDomain(target.path, domain))
-        return fail("nothing written to " + target.path);
-    return 0;
+        domain.set(rest[0], *value);
+        return domain;
+    });
+    return written ? 0 : fail("nothing written to " + target.path);
 }
 
 int deleteFromDomain(const Target& target, const std::vector<std::string>& rest)
@@ -230,10 +241,38 @@ int deleteFromDomain(const Target& target, const std::vector<std::string>& rest)
         return fail("Domain " + target.domainName + " not found (" + target.path + ")");
     if (rest.empty())
         return removePreferenceDomain(target.path) ? 0 : fail("cannot remove " + target.path);
-    Value domain = loadPreferenceDomain(target.path, true);
-    if (!domain.remove(rest[0]))
+    bool found = false;
+    bool written = updatePreferenceDomain(target.path, [&](Value domain) {
+        found = domain.remove(rest[0]);
+        return domain;
+    });
+    if (!found && written)
         return fail("Key " + rest[0] + " does not exist in domain " + target.domainName);
-    return storePreferenceDomain(target.path, domain) ? 0 : fail("nothing written to " + target.path);
+    return written ? 0 : fail("nothing written to " + target.path);
+}
+
+struct Owner {
+    uid_t uid;
+    gid_t gid;
+};
+
+// The owner of a user's home folder, when it is a folder given to a user.
+std::optional<Owner> homeOwner(const std::string& home)
+{
+    struct stat info {};
+    if (::lstat(hostPath(home).c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid == 0)
+        return std::nullopt;
+    return Owner {info.st_uid, info.st_gid};
+}
+
+// Gives up root for good: the user's group as the only group, then his id.
+bool becomeUser(const Owner& owner, std::string& why)
+{
+    if (::setgroups(1, &owner.gid) != 0 || ::setgid(owner.gid) != 0 || ::setuid(owner.uid) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -282,6 +321,16 @@ int main(int argc, char** argv)
     std::string name = userName.value_or("root");
     std::uint32_t uid = name == "root" ? 0 : 501;
     m.users().addUser(name, uid, home.value_or(""));
+    if (uid != 0) {
+        const std::string userHome = m.users().userNamed(name)->home;
+        if (auto owner = homeOwner(userHome)) {
+            std::string why;
+            if (::geteuid() == 0 && !becomeUser(*owner, why))
+                return fail("cannot act as UID " + std::to_string(owner->uid) + ": " + why);
+            uid = owner->uid;
+            m.users().addUser(name, uid, userHome);
+        }
+    }
     m.setEffectiveUserId(uid);
 
     std::string domainName = args[i++];
