@@ -568,6 +568,8 @@ TEST_F(AProgramOnAMachineService, LikeTheDaemonGoesDaemonAndServesItFromItsNewPr
 
 TEST_F(AProgramOnAMachineService, AnswersNeutrallyWithOneLineWhenTheServiceIsGone)
 {
+    // The program was running, and knew who it is, before the service went.
+    MachineLink::shared();
     bus_->kill(host_, SIGKILL);
     bus_->wait(host_);
     host_ = -1;
@@ -584,6 +586,7 @@ TEST_F(AProgramOnAMachineService, AnswersNeutrallyWithOneLineWhenTheServiceIsGon
 
 TEST_F(AProgramOnAMachineService, GivesUpOnAHungServiceAfterTheTimeOut)
 {
+    MachineLink::shared();
     bus_->kill(host_, SIGSTOP);
     ScopedLogCapture log;
     EXPECT_EQ(CGWarpMouseCursorPosition({1, 2}), kCGErrorSuccess);
