@@ -95,10 +95,14 @@ TEST_F(AnotherUserOfTheMachine, IsRefusedWhatIsRootsWhileTheDaemonKeepsServingTh
     const std::string driver = system->ok({"show", "driver"});
     EXPECT_NE(driver.find("\n  user on console: yes\n"), std::string::npos) << driver;
 
-    // Her environment says root; the machine asks the bus.
-    EXPECT_EQ(asCarol(MACHINE_CLIENT_PROGRAM, {"identity", "0"},
-                  {"ARVEL_MACHINE=org.arvel.Machine", "ARVEL_MACHINE_UID=0", "ARVEL_ROOT=" + system->root()}),
+    // Her environment says root; the machine asks the bus, and a daemon she
+    // starts so is not root.
+    const std::vector<std::string> claimingRoot {"ARVEL_MACHINE=org.arvel.Machine", "ARVEL_MACHINE_UID=0", "ARVEL_ROOT=" + system->root()};
+    EXPECT_EQ(asCarol(MACHINE_CLIENT_PROGRAM, {"identity", "0"}, claimingRoot),
         (Ran {true, "503 503 /Users/carol 503\n-1\n503 503 /Users/carol 503\n"}));
+    const std::size_t beforeDaemon = system->logLength();
+    EXPECT_EQ(asCarol(system->root() + "/Library/StartupItems/Arvel/arveld", {}, claimingRoot), (Ran {false, ""}));
+    EXPECT_EQ(system->logLinesOf("arveld[0]", beforeDaemon), (Lines {"arveld[0] <Error>: arveld error: Must be run as root."}));
 
     system->ok({"launch", "Safari", "com.apple.Safari", "/Applications/Safari.app", "sfri"});
     system->ok({"front", "Safari"});
