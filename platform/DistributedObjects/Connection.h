@@ -89,9 +89,6 @@ public:
     std::optional<Value> sendInvocation(const std::string& selector, const Value& arguments);
     // The client connections served by this end that are still valid.
     std::size_t clientCount() const;
-    // Client end: the user that serves the other end, as the carrier knows
-    // it; kUnknownUserId when it could not tell.
-    std::uint32_t serverUserId() const { return serverUserId_; }
 
 private:
     friend class InProcessConnectionTransport;
@@ -116,6 +113,7 @@ private:
     // its name (a server), as the machine knows it.
     std::uint32_t userId_ = kUnknownUserId;
     std::uint32_t realUserId_ = kUnknownUserId;
+    // Client end: the user that serves the other end, as the carrier knows it.
     std::uint32_t serverUserId_ = kUnknownUserId;
     CallerCheck callerCheck_;
     // Serving end.
