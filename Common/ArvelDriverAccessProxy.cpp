@@ -6,7 +6,8 @@ using P = ArvelDriverAccessProtocol;
 
 std::shared_ptr<ArvelDriverAccessProxy> ArvelDriverAccessProxy::proxyForRegisteredName(const std::string& name)
 {
-    auto object = Connection::rootProxyForConnectionWithRegisteredNameHost(name, {});
+    // Only root's daemon is talked to: a name taken by anyone else is refused.
+    auto object = Connection::rootProxyForConnectionWithRegisteredNameHost(name, {}, Connection::ServedBy::Root);
     return object ? std::make_shared<ArvelDriverAccessProxy>(std::move(object)) : nullptr;
 }
 

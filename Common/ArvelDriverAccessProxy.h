@@ -15,7 +15,7 @@ class ArvelDriverAccessProxy final : public ArvelDriverAccessProtocol {
 public:
     explicit ArvelDriverAccessProxy(std::shared_ptr<DistantObject> object) : proxy_(std::move(object)) {}
     // The proxy for the daemon's published object, or null when nothing
-    // serves the name.
+    // serves the name or root does not (Connection::ServedBy::Root).
     static std::shared_ptr<ArvelDriverAccessProxy> proxyForRegisteredName(const std::string& name = kArvelDriverAccessName);
 
     bool driverAvailable() override;

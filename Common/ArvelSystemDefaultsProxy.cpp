@@ -6,7 +6,8 @@ using P = ArvelSystemDefaultsProtocol;
 
 std::shared_ptr<ArvelSystemDefaultsProxy> ArvelSystemDefaultsProxy::proxyForRegisteredName(const std::string& name)
 {
-    auto object = Connection::rootProxyForConnectionWithRegisteredNameHost(name, {});
+    // Only root's daemon is talked to: a name taken by anyone else is refused.
+    auto object = Connection::rootProxyForConnectionWithRegisteredNameHost(name, {}, Connection::ServedBy::Root);
     return object ? std::make_shared<ArvelSystemDefaultsProxy>(std::move(object)) : nullptr;
 }
 

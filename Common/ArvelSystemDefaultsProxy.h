@@ -15,7 +15,7 @@ class ArvelSystemDefaultsProxy final : public ArvelSystemDefaultsProtocol {
 public:
     explicit ArvelSystemDefaultsProxy(std::shared_ptr<DistantObject> object) : proxy_(std::move(object)) {}
     // The proxy for the daemon's published store, or null when nothing
-    // serves the name.
+    // serves the name or root does not (Connection::ServedBy::Root).
     static std::shared_ptr<ArvelSystemDefaultsProxy> proxyForRegisteredName(const std::string& name = kArvelSystemDefaultsName);
 
     void syncFromDisk() override;

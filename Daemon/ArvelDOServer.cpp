@@ -1,5 +1,6 @@
 #include "ArvelDOServer.h"
 
+#include "ArvelCallerRules.h"
 #include "DistributedObjects/Connection.h"
 #include "DistributedObjects/DOObject.h"
 #include "DistributedObjects/Port.h"
@@ -29,6 +30,8 @@ bool ArvelDOServer::publishObjectWithName(std::shared_ptr<DOObject> object, cons
         return false;
     }
     connection->setRootObject(object);
+    // Every call is held against the rules before the object sees it.
+    connection->setCallerCheck(&ArvelCallerRules::allows);
     if (!connection->registerName(registeredName)) {
         logError("ArvelDOServer error: Unable to register name \"%@\".\n", registeredName);
         return false;

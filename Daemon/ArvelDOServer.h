@@ -5,6 +5,11 @@
 // life, which is what keeps them served. Nothing is ever unpublished; when
 // the server goes, its connections go with it and clients hear of their
 // death.
+//
+// Every call to a published object is first held against the daemon's
+// rules of who may call what (ArvelCallerRules): a refused call never
+// reaches the object and answers nothing, so the caller gets its neutral
+// value.
 #pragma once
 
 #include "Foundation/Value.h"

@@ -103,8 +103,8 @@ void ArvelSessionAgent::connectToDaemon(const void*)
         driverAccessReconnectTimer.reset();
     }
 
-    if (auto object = Connection::rootProxyForConnectionWithRegisteredNameHost(kArvelDriverAccessName, {})) {
-        driverAccess = std::make_shared<ArvelDriverAccessProxy>(std::move(object));
+    if (auto proxy = ArvelDriverAccessProxy::proxyForRegisteredName(kArvelDriverAccessName)) {
+        driverAccess = std::move(proxy);
         frontApplicationHandler->setDaemonConnection(driverAccess);
         return;
     }

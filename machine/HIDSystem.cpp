@@ -43,7 +43,7 @@ std::optional<double> HIDSystem::acceleration(const std::string& key) const
     return it == accelerations_.end() ? std::nullopt : std::optional<double>(it->second);
 }
 
-int HIDSystem::open(std::uint32_t type, std::uint64_t* connection)
+int HIDSystem::open(std::uint32_t type, std::uint64_t* connection, std::uint32_t)
 {
     if (int r = failures_.take("IOServiceOpen", kClassName))
         return r;
@@ -66,7 +66,7 @@ Value HIDSystem::property(std::string_view key) const
     return Value();
 }
 
-int HIDSystem::setProperties(const Value& properties)
+int HIDSystem::setProperties(const Value& properties, std::uint32_t)
 {
     if (int r = failures_.take("IORegistryEntrySetCFProperties", kClassName))
         return r;

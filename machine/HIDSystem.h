@@ -47,10 +47,12 @@ public:
     void reset();
 
     // IOServiceModel
-    int open(std::uint32_t type, std::uint64_t* connection) override;
+    // Open to every program: the pane, running as the console user, writes
+    // the parameters as the daemon does.
+    int open(std::uint32_t type, std::uint64_t* connection, std::uint32_t callerUid) override;
     int close(std::uint64_t connection) override;
     Value property(std::string_view key) const override;
-    int setProperties(const Value& properties) override;
+    int setProperties(const Value& properties, std::uint32_t callerUid) override;
 
 private:
     IORegistry& registry_;

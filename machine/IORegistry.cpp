@@ -4,7 +4,7 @@
 
 namespace machine {
 
-int IOServiceModel::open(std::uint32_t, std::uint64_t*)
+int IOServiceModel::open(std::uint32_t, std::uint64_t*, std::uint32_t)
 {
     return kIOReturnUnsupported;
 }
@@ -29,12 +29,12 @@ Value IOServiceModel::property(std::string_view) const
     return {};
 }
 
-int IOServiceModel::setProperties(const Value&)
+int IOServiceModel::setProperties(const Value&, std::uint32_t)
 {
     return kIOReturnUnsupported;
 }
 
-int IOServiceModel::setProperty(const std::string&, const Value&)
+int IOServiceModel::setProperty(const std::string&, const Value&, std::uint32_t)
 {
     return kIOReturnUnsupported;
 }

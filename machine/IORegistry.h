@@ -26,11 +26,13 @@ namespace machine {
 using RegistryEntryID = std::uint64_t;
 
 // What a registered service does when a program talks to it. Results are
-// I/O Kit result codes; the defaults answer kIOReturnUnsupported.
+// I/O Kit result codes; the defaults answer kIOReturnUnsupported. Opening
+// a connection and writing properties name the caller (its effective user
+// id), so a service can keep them to root as a kernel driver does.
 class IOServiceModel {
 public:
     virtual ~IOServiceModel() = default;
-    virtual int open(std::uint32_t type, std::uint64_t* connection);
+    virtual int open(std::uint32_t type, std::uint64_t* connection, std::uint32_t callerUid);
     virtual int close(std::uint64_t connection);
     // Scalar inputs, scalar outputs (outputs.size() is what the caller asked for).
     virtual int callScalar(std::uint64_t connection, std::uint32_t index, const std::vector<std::int64_t>& inputs,
@@ -41,8 +43,8 @@ public:
         std::vector<std::uint8_t>& structure);
     // A registry property, nil when absent.
     virtual Value property(std::string_view key) const;
-    virtual int setProperties(const Value& properties);
-    virtual int setProperty(const std::string& key, const Value& value);
+    virtual int setProperties(const Value& properties, std::uint32_t callerUid);
+    virtual int setProperty(const std::string& key, const Value& value, std::uint32_t callerUid);
 };
 
 class IORegistry {

@@ -110,6 +110,15 @@ bool Processes::setHostPid(int pid, int hostPid)
     return true;
 }
 
+bool Processes::setUserId(int pid, std::uint32_t uid)
+{
+    auto it = processes_.find(pid);
+    if (it == processes_.end())
+        return false;
+    it->second.uid = uid;
+    return true;
+}
+
 const Process* Processes::processWithHostPid(int hostPid) const
 {
     if (hostPid <= 0)

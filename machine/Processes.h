@@ -43,6 +43,7 @@ struct Process {
     std::string command;           // what the process listing shows
     std::uint32_t session = 0;     // the login session it runs in
     int hostPid = 0;               // the real process behind it, where one runs (the service's programs)
+    std::uint32_t uid = 0;         // the user the service started that real process as
 };
 
 // What a test launches. A serial left at {0, 0} is given the next free one.
@@ -94,6 +95,7 @@ public:
     // The real process behind a machine process: set when the service starts
     // a program, and again when the program detaches into a new process.
     bool setHostPid(int pid, int hostPid);
+    bool setUserId(int pid, std::uint32_t uid);
     const Process* processWithHostPid(int hostPid) const;
     // Null when no application is in front.
     const Process* frontProcess() const;

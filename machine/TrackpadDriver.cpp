@@ -91,12 +91,14 @@ void TrackpadDriver::touch(std::int32_t x, std::int32_t y)
     observed_.maxY = std::max(observed_.maxY, y);
 }
 
-int TrackpadDriver::open(std::uint32_t type, std::uint64_t* connection)
+int TrackpadDriver::open(std::uint32_t type, std::uint64_t* connection, std::uint32_t callerUid)
 {
     if (int r = failures_.take("IOServiceOpen"))
         return r;
     if (!entry_)
         return kIOReturnNoDevice;
+    if (callerUid != 0)
+        return kIOReturnNotPrivileged;
     if (type != 0 || !connection)
         return kIOReturnBadArgument;
     *connection = nextConnection_++;
@@ -163,10 +165,12 @@ Value TrackpadDriver::property(std::string_view key) const
     return {};
 }
 
-int TrackpadDriver::setProperties(const Value& properties)
+int TrackpadDriver::setProperties(const Value& properties, std::uint32_t callerUid)
 {
     if (int r = failures_.take("IORegistryEntrySetCFProperties"))
         return r;
+    if (callerUid != 0)
+        return kIOReturnNotPrivileged;
     if (!properties.isDictionary())
         return kIOReturnBadArgument;
     lastApplicationProperties_ = properties;
@@ -175,10 +179,12 @@ int TrackpadDriver::setProperties(const Value& properties)
     return kIOReturnSuccess;
 }
 
-int TrackpadDriver::setProperty(const std::string& key, const Value& value)
+int TrackpadDriver::setProperty(const std::string& key, const Value& value, std::uint32_t callerUid)
 {
     if (int r = failures_.take("IORegistryEntrySetCFProperty"))
         return r;
+    if (callerUid != 0)
+        return kIOReturnNotPrivileged;
     if (key == "DebugLogging" && value.isBoolean()) {
         debugLogging_ = *value.boolean();
         return kIOReturnSuccess;

@@ -18,6 +18,8 @@
 // per-application dictionary written with set-properties is kept as the
 // last one given, with how many were written and when the last one came (on
 // the platform clock), so a run can tell how long a change took to arrive.
+// As a kernel driver keeps them, its user client and its property writes
+// are root's: anyone else is answered kIOReturnNotPrivileged.
 //
 // Every operation can be told to fail through the machine's failures, named
 // by the platform call that reaches it ("IOServiceOpen",
@@ -102,15 +104,15 @@ public:
     void reset();
 
     // IOServiceModel
-    int open(std::uint32_t type, std::uint64_t* connection) override;
+    int open(std::uint32_t type, std::uint64_t* connection, std::uint32_t callerUid) override;
     int close(std::uint64_t connection) override;
     int callScalar(std::uint64_t connection, std::uint32_t index, const std::vector<std::int64_t>& inputs,
         std::vector<std::int64_t>& outputs) override;
     int callStructure(std::uint64_t connection, std::uint32_t index, const std::vector<std::int64_t>& inputs,
         std::vector<std::uint8_t>& structure) override;
     Value property(std::string_view key) const override;
-    int setProperties(const Value& properties) override;
-    int setProperty(const std::string& key, const Value& value) override;
+    int setProperties(const Value& properties, std::uint32_t callerUid) override;
+    int setProperty(const std::string& key, const Value& value, std::uint32_t callerUid) override;
 
 private:
     void restoreBuiltInState();

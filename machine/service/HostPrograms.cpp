@@ -54,7 +54,7 @@ void writeFailure(int fd, int step)
 
 std::vector<std::string> environmentFor(const ProgramLaunch& launch, const std::string& machineName)
 {
-    static const char* const replaced[] = {"ARVEL_ROOT", "ARVEL_MACHINE", "ARVEL_MACHINE_PID", "ARVEL_MACHINE_UID"};
+    static const char* const replaced[] = {"ARVEL_ROOT", "ARVEL_MACHINE", "ARVEL_MACHINE_PID"};
     std::vector<std::string> out;
     for (char** entry = environ; entry && *entry; ++entry) {
         std::string_view text(*entry);
@@ -70,7 +70,6 @@ std::vector<std::string> environmentFor(const ProgramLaunch& launch, const std::
     out.push_back("ARVEL_ROOT=" + diskRoot());
     out.push_back("ARVEL_MACHINE=" + machineName);
     out.push_back("ARVEL_MACHINE_PID=" + std::to_string(launch.machinePid));
-    out.push_back("ARVEL_MACHINE_UID=" + std::to_string(launch.uid));
     return out;
 }
 

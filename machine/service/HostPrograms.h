@@ -4,9 +4,10 @@
 // its own, standard input from the null device, the working folder at the
 // disk root, and an environment that leads it to this machine:
 // ARVEL_BUS_ADDRESS, ARVEL_ROOT (the disk root), ARVEL_MACHINE (the
-// service's bus name), ARVEL_MACHINE_PID (its machine process) and
-// ARVEL_MACHINE_UID (the user it runs as). When the service is root, the
-// program takes the user's real group and user ids before exec. A program
+// service's bus name) and ARVEL_MACHINE_PID (its machine process). When the
+// service is root, the program takes the user's real group and user ids
+// before exec; otherwise it runs with the service's and asks the service
+// who it is (MachineLinkService: program.identity). A program
 // that cannot be started (missing, not executable, refused its ids) is
 // reported by start() itself, never as a process that ends at once.
 //

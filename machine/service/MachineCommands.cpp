@@ -367,6 +367,7 @@ std::string MachineCommands::startProgram(const std::string& what, ProgramLaunch
         return what + " failed: " + problem + "\n";
     }
     machine_.processes().setHostPid(launch.machinePid, hostPid);
+    machine_.processes().setUserId(launch.machinePid, launch.uid);
     return stringWithFormat("%@: pid %d, host pid %d, UID %u\n", what, launch.machinePid, hostPid, launch.uid);
 }
 

@@ -1,5 +1,6 @@
 #include "machine/service/MachineService.h"
 
+#include "Bus/BusPeerCredentials.h"
 #include "Bus/MessageBus.h"
 #include "MachineLink/MachineLinkService.h"
 #include "Log/Log.h"
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 const char* const kMachineServiceName = "org.arvel.Machine";
 const char* const kMachineControlInterface = "org.arvel.MachineControl";
@@ -67,6 +69,7 @@ bool MachineService::start()
     commands_ = std::make_unique<MachineCommands>(machine, *programs_);
 
     try {
+        credentials_ = std::make_unique<BusPeerCredentials>(bus->connection());
         control_ = sdbus::createObject(bus->connection(), kMachineControlPath);
         control_->registerMethod(kMachineControlInterface, "Perform", "as", "bs", [this](sdbus::MethodCall call) {
             std::vector<std::string> words;
@@ -74,6 +77,18 @@ bool MachineService::start()
                 call >> words;
             } catch (const sdbus::Error&) {
                 call.createErrorReply(sdbus::Error(kBadCommandError, "Perform takes an array of words")).send();
+                return;
+            }
+            // The machine's users run programs on it; they do not operate it.
+            auto peer = credentials_->peer(call.getSender());
+            const auto self = static_cast<std::uint32_t>(::geteuid());
+            if (!peer || (peer->uid != 0 && peer->uid != self)) {
+                std::string who = peer ? "UID " + std::to_string(peer->uid) : "an unknown caller";
+                machine::Machine::shared().systemLog().append(
+                    {currentDate(), "arvel-machine", 0, 3, "refused a command from " + who + ": only root and the service's own user operate the machine"});
+                auto reply = call.createReply();
+                reply << false << who + " may not operate the machine (only root and the service's own user may)";
+                reply.send();
                 return;
             }
             MachineCommands::Result result = commands_->perform(words);

@@ -4,9 +4,12 @@
 // service is refused) and serves the control interface
 // "org.arvel.MachineControl" at "/org/arvel/Machine":
 //     Perform(as words) -> (b ok, s output)
-// which performs one command line (MachineCommands) on the machine. All of
-// it runs on this thread's run loop: the bus is one of its sources, the
-// host programs' ends and the stop signals another.
+// which performs one command line (MachineCommands) on the machine. The
+// verbs are the operator's: only root and the service's own user may send
+// them (as the bus knows the sender); anyone else is answered not ok with
+// one line and changes nothing. All of it runs on this thread's run loop:
+// the bus is one of its sources, the host programs' ends and the stop
+// signals another.
 //
 // run() serves until "shutdown", SIGTERM or SIGINT, then ends every program
 // the machine started (HostPrograms::endAll) before it returns.
@@ -18,6 +21,7 @@
 namespace sdbus {
 class IObject;
 }
+class BusPeerCredentials;
 class HostPrograms;
 class MachineLinkService;
 class MachineCommands;
@@ -45,6 +49,7 @@ private:
     std::unique_ptr<HostPrograms> programs_;
     std::unique_ptr<MachineCommands> commands_;
     std::unique_ptr<sdbus::IObject> control_;
+    std::unique_ptr<BusPeerCredentials> credentials_;
     std::unique_ptr<MachineLinkService> link_;
     bool stopping_ = false;
 };

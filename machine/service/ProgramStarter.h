@@ -26,7 +26,7 @@ public:
     // end (SIGTERM); its end comes later.
     virtual void terminate(int hostPid) = 0;
     // Whether programs really take the ids they are given: only a service
-    // running as root may switch users. Otherwise they learn their ids from
-    // ARVEL_MACHINE_UID.
+    // running as root may switch users. Otherwise they run with the
+    // service's and the service tells them whom it meant.
     virtual bool switchesUsers() const = 0;
 };

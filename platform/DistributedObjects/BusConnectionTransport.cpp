@@ -1,5 +1,6 @@
 #include "DistributedObjects/BusConnectionTransport.h"
 
+#include "Bus/BusPeerCredentials.h"
 #include "Bus/MessageBus.h"
 #include "DistributedObjects/Connection.h"
 #include "Foundation/PropertyList.h"
@@ -79,7 +80,7 @@ bool BusConnectionTransport::registerName(const std::string& name, const std::sh
     try {
         served->object = sdbus::createObject(bus->connection(), objectPathForBusName(busName));
         std::weak_ptr<Connection> weak = server;
-        served->object->registerMethod(kDistributedObjectsInterface, "Invoke", "say", "ay", [weak](sdbus::MethodCall call) {
+        served->object->registerMethod(kDistributedObjectsInterface, "Invoke", "say", "ay", [this, weak](sdbus::MethodCall call) {
             auto connection = weak.lock();
             std::string selector;
             std::optional<std::string_view> arguments;
@@ -110,7 +111,8 @@ bool BusConnectionTransport::registerName(const std::string& name, const std::sh
             }
             std::optional<Value> result;
             if (connection && connection->isValid())
-                result = connection->receiveInvocation(Value::dictionary({{"selector", selector}, {"arguments", *decoded}}));
+                result = connection->receiveInvocation(Value::dictionary({{"selector", selector}, {"arguments", *decoded}}),
+                    callerUserId(call.getSender()));
             if (!result) {
                 call.createErrorReply(sdbus::Error(kRefusedError, "The call was refused")).send();
                 return;
@@ -168,6 +170,7 @@ bool BusConnectionTransport::attachClient(const std::string& name, const std::sh
         if (!server || !server->isValid() || !server->rootObject_)
             return false;
         client->server_ = server;
+        client->serverUserId_ = server->userId_;
         server->clients_.push_back(client);
         return true;
     }
@@ -198,6 +201,7 @@ bool BusConnectionTransport::attachClient(const std::string& name, const std::sh
         auto record = std::make_unique<Client>();
         record->busName = busName;
         record->owner = owner;
+        client->serverUserId_ = callerUserId(owner);
         record->connection = client;
         record->proxy = sdbus::createProxy(connection, owner, objectPathForBusName(busName));
         clients_[client.get()] = std::move(record);
@@ -211,6 +215,22 @@ bool BusConnectionTransport::attachClient(const std::string& name, const std::sh
     }
     bus->service();
     return true;
+}
+
+std::uint32_t BusConnectionTransport::callerUserId(const std::string& busName)
+{
+    MessageBus* bus = MessageBus::shared();
+    if (!bus)
+        return Connection::kUnknownUserId;
+    try {
+        if (!credentials_)
+            credentials_ = std::make_unique<BusPeerCredentials>(bus->connection());
+    } catch (const sdbus::Error& error) {
+        logError("Connection error: Unable to learn who is on the bus: %s\n", error.getMessage());
+        return Connection::kUnknownUserId;
+    }
+    std::optional<BusPeerCredentials::Peer> peer = credentials_->peer(busName);
+    return peer ? peer->uid : Connection::kUnknownUserId;
 }
 
 void BusConnectionTransport::detachClient(const Connection* client)
@@ -270,7 +290,7 @@ std::optional<Value> BusConnectionTransport::sendInvocation(Connection& client, 
             client.peerDied();
             return std::nullopt;
         }
-        return server->receiveInvocation(invocation);
+        return server->receiveLocalInvocation(invocation, client);
     }
     if (client.peerGone_)
         return std::nullopt;

@@ -10,6 +10,10 @@
 // no protocol could have, data that is not a property-list array, too much
 // of it) gets an error reply and one line, and reaches no object.
 //
+// Who calls is the unix user the bus daemon knows the sender by (Bus/
+// BusPeerCredentials.h), and who serves a name is its owner's; the
+// connections take it from here (Connection.h).
+//
 // A client is bound to the name's owner at the moment it attached (its
 // unique bus name): when that owner leaves the bus, or the name passes to
 // another program, the client connection's death source is signalled and
@@ -38,6 +42,7 @@ namespace sdbus {
 class IObject;
 class IProxy;
 } // namespace sdbus
+class BusPeerCredentials;
 class RunLoopSource;
 
 extern const char* const kDistributedObjectsInterface; // "org.arvel.DistributedObjects"
@@ -64,8 +69,12 @@ private:
     void ownerChanged(const std::string& busName, const std::string& oldOwner, const std::string& newOwner);
     void busLost();
     void invalidateServedConnections();
+    // The unix user of a program on the bus, Connection::kUnknownUserId
+    // when the bus cannot tell.
+    std::uint32_t callerUserId(const std::string& busName);
 
     std::shared_ptr<RunLoopSource> lossSource_;
+    std::unique_ptr<BusPeerCredentials> credentials_;
 
     std::map<std::string, std::unique_ptr<Served>> served_; // by bus name
     std::map<const Connection*, std::unique_ptr<Client>> clients_;

@@ -43,7 +43,7 @@ std::shared_ptr<Connection> Connection::connectionWithReceivePortSendPort(std::s
 }
 
 std::shared_ptr<DistantObject> Connection::rootProxyForConnectionWithRegisteredNameHost(const std::string& name,
-    const std::string& host)
+    const std::string& host, ServedBy servedBy)
 {
     if (!host.empty() || injectedFailure("Connection::rootProxyForConnectionWithRegisteredNameHost"))
         return nullptr;
@@ -51,7 +51,19 @@ std::shared_ptr<DistantObject> Connection::rootProxyForConnectionWithRegisteredN
     if (!port)
         return nullptr;
     auto client = std::shared_ptr<Connection>(new Connection(port, port));
+    client->userId_ = MachineLink::shared().effectiveUserId();
     if (!ConnectionTransport::shared().attachClient(name, client)) {
+        client->valid_ = false;
+        return nullptr;
+    }
+    if (servedBy == ServedBy::Root && client->serverUserId_ != 0) {
+        // Whoever took the name first would otherwise hear everything the
+        // system says to root, and answer it.
+        if (client->serverUserId_ == kUnknownUserId)
+            logError("Connection error: Unable to tell who serves \"%@\"; not using it.\n", name);
+        else
+            logError("Connection error: \"%@\" is owned by UID %u, not root; not using it.\n", name, client->serverUserId_);
+        ConnectionTransport::shared().detachClient(client.get());
         client->valid_ = false;
         return nullptr;
     }
@@ -68,8 +80,15 @@ bool Connection::registerName(const std::string& name)
 {
     if (!valid_ || name.empty() || injectedFailure("Connection::registerName"))
         return false;
-    if (!ConnectionTransport::shared().registerName(name, shared_from_this()))
+    // Clients take the name's server to be whoever registered it.
+    const std::uint32_t previous = userId_, previousReal = realUserId_;
+    userId_ = MachineLink::shared().effectiveUserId();
+    realUserId_ = MachineLink::shared().realUserId();
+    if (!ConnectionTransport::shared().registerName(name, shared_from_this())) {
+        userId_ = previous;
+        realUserId_ = previousReal;
         return false;
+    }
     if (!registeredName_.empty() && registeredName_ != name)
         ConnectionTransport::shared().removeName(registeredName_, this);
     registeredName_ = name;
@@ -129,12 +148,29 @@ std::optional<Value> Connection::sendInvocation(const std::string& selector, con
     return ConnectionTransport::shared().sendInvocation(*this, invocation);
 }
 
-std::optional<Value> Connection::receiveInvocation(const Value& invocation)
+std::optional<Value> Connection::receiveLocalInvocation(const Value& invocation, const Connection& client)
+{
+    auto& link = MachineLink::shared();
+    const std::uint32_t real = link.realUserId();
+    const std::uint32_t effective = link.effectiveUserId();
+    if (realUserId_ != kUnknownUserId) {
+        link.setRealUserId(realUserId_);
+        link.setEffectiveUserId(userId_);
+    }
+    std::optional<Value> result = receiveInvocation(invocation, client.userId_);
+    link.setRealUserId(real);
+    link.setEffectiveUserId(effective);
+    return result;
+}
+
+std::optional<Value> Connection::receiveInvocation(const Value& invocation, std::uint32_t callerUid)
 {
     // The object stays alive for the call even if the call lets go of it.
     auto object = rootObject_;
     const std::string* selector = invocation["selector"].string();
     if (!object || !selector)
+        return std::nullopt;
+    if (callerCheck_ && !callerCheck_(*selector, callerUid))
         return std::nullopt;
     // An object that throws costs the one call, never the caller or the
     // transport that carried it.

@@ -10,6 +10,16 @@
 // Names and calls travel through the program's ConnectionTransport: in
 // process, or over the message bus between real processes.
 //
+// Who calls is what carried the call says, never what the caller claims:
+// over the bus, the unix user the bus daemon knows the sender's connection
+// by; in process, the effective user id (the machine's notion) at the
+// moment the client connection was made, as a socket's peer credentials
+// are taken when it connects. A serving end may be given a caller check,
+// asked before its root object runs each call: a call it refuses answers
+// nothing (the client's neutral value) and never reaches the object. A
+// client that must talk to root only asks for ServedBy::Root, and a name
+// served by anyone else gets it one line and no proxy.
+//
 // When the serving end goes away (invalidated or destroyed, or the bus that
 // carried the link is lost), each client connection learns of it through a run-loop source of the thread that
 // made it (in the common modes, so modal loops hear it too): when that
@@ -23,6 +33,8 @@
 
 #include "Foundation/Value.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,15 +49,23 @@ extern const char* const kConnectionDidDieNotification; // "NSConnectionDidDieNo
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
+    // A caller the carrier could not name: no user has this id.
+    static constexpr std::uint32_t kUnknownUserId = 0xFFFFFFFF;
+    // Whether the call may reach the root object; refusing is the check's
+    // own business to say (one line).
+    using CallerCheck = std::function<bool(const std::string& selector, std::uint32_t callerUid)>;
+    enum class ServedBy { Anyone, Root };
+
     // Null when either port is missing (or on the machine failure
     // "Connection::connectionWithReceivePortSendPort").
     static std::shared_ptr<Connection> connectionWithReceivePortSendPort(std::shared_ptr<Port> receivePort,
         std::shared_ptr<Port> sendPort);
     // The root object served under the name, through a new client
     // connection; null when nothing valid serves it. An empty host is this
-    // machine, the only one reachable.
+    // machine, the only one reachable. With ServedBy::Root, a name served
+    // by any other user answers null after one line.
     static std::shared_ptr<DistantObject> rootProxyForConnectionWithRegisteredNameHost(const std::string& name,
-        const std::string& host = {});
+        const std::string& host = {}, ServedBy servedBy = ServedBy::Anyone);
 
     ~Connection();
     Connection(const Connection&) = delete;
@@ -53,6 +73,8 @@ public:
 
     void setRootObject(std::shared_ptr<DOObject> object) { rootObject_ = std::move(object); }
     const std::shared_ptr<DOObject>& rootObject() const { return rootObject_; }
+    // Serving end: asked before every call reaches the root object.
+    void setCallerCheck(CallerCheck check) { callerCheck_ = std::move(check); }
     // Registers with the port name server; false when a valid connection
     // holds the name (or on the machine failure "Connection::registerName").
     bool registerName(const std::string& name);
@@ -73,8 +95,12 @@ private:
     friend class BusConnectionTransport;
     Connection(std::shared_ptr<Port> receivePort, std::shared_ptr<Port> sendPort);
     // The one crossing between the ends: {"selector", "arguments"} in, the
-    // result out.
-    std::optional<Value> receiveInvocation(const Value& invocation);
+    // result out; nothing when the call was refused.
+    std::optional<Value> receiveInvocation(const Value& invocation, std::uint32_t callerUid);
+    // The same for a client of this same program: for the length of the
+    // call the program is the serving end, with the ids it registered its
+    // name with, as it would be in a process of its own.
+    std::optional<Value> receiveLocalInvocation(const Value& invocation, const Connection& client);
     void peerDied();
     void tearDown();
 
@@ -83,6 +109,13 @@ private:
     std::shared_ptr<DOObject> rootObject_;
     std::string registeredName_;
     bool valid_ = true;
+    // The effective user when this end was made (a client) or registered
+    // its name (a server), as the machine knows it.
+    std::uint32_t userId_ = kUnknownUserId;
+    std::uint32_t realUserId_ = kUnknownUserId;
+    // Client end: the user that serves the other end, as the carrier knows it.
+    std::uint32_t serverUserId_ = kUnknownUserId;
+    CallerCheck callerCheck_;
     // Serving end.
     std::vector<std::weak_ptr<Connection>> clients_;
     // Client end.

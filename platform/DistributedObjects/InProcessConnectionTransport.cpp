@@ -29,6 +29,7 @@ bool InProcessConnectionTransport::attachClient(const std::string& name, const s
     if (!server || !server->rootObject_)
         return false;
     client->server_ = server;
+    client->serverUserId_ = server->userId_;
     server->clients_.push_back(client);
     return true;
 }
@@ -45,5 +46,5 @@ std::optional<Value> InProcessConnectionTransport::sendInvocation(Connection& cl
         client.peerDied();
         return std::nullopt;
     }
-    return server->receiveInvocation(invocation);
+    return server->receiveLocalInvocation(invocation, client);
 }

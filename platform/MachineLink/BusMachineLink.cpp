@@ -26,7 +26,7 @@ std::string_view viewOf(const std::vector<std::uint8_t>& bytes)
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-std::optional<std::uint32_t> idFromEnvironment(const char* variable)
+std::optional<std::uint32_t> numberFromEnvironment(const char* variable)
 {
     const char* text = std::getenv(variable);
     if (!text || !*text)
@@ -61,12 +61,20 @@ Value elementArguments(const MachineLink::Element& element)
 
 BusMachineLink::BusMachineLink(std::string serviceName) : service_(std::move(serviceName))
 {
-    std::optional<std::uint32_t> uid = idFromEnvironment(kMachineUidVariable);
-    realUid_ = uid ? *uid : static_cast<std::uint32_t>(::getuid());
-    effectiveUid_ = uid ? *uid : static_cast<std::uint32_t>(::geteuid());
-    programPid_ = static_cast<int>(idFromEnvironment(kMachinePidVariable).value_or(0));
+    realUid_ = static_cast<std::uint32_t>(::getuid());
+    effectiveUid_ = static_cast<std::uint32_t>(::geteuid());
+    programPid_ = static_cast<int>(numberFromEnvironment(kMachinePidVariable).value_or(0));
     newsSource_ = RunLoopSource::create([this] { deliverNews(); });
     RunLoop::current().addSource(newsSource_, kCommonRunLoopModes);
+    // Who the program is comes from the service, which asks the bus; what
+    // the environment says is anybody's to write. Asked on a connection of
+    // its own: the program's bus connection is made at its first use, which
+    // must come after a daemon has detached.
+    std::optional<Value> identity = callOnOwnConnection("program.identity", Value::dictionary());
+    if (std::optional<std::int64_t> uid = identity ? integerEntry(*identity, "result") : std::nullopt) {
+        realUid_ = static_cast<std::uint32_t>(*uid);
+        effectiveUid_ = realUid_;
+    }
 }
 
 BusMachineLink::~BusMachineLink()
@@ -439,24 +447,32 @@ void BusMachineLink::removeApplicationListener(std::uint64_t listener)
 
 bool BusMachineLink::setHostPid(int pid, int hostPid)
 {
+    std::optional<Value> answer = callOnOwnConnection("processes.setHostPid", Value::dictionary({{"pid", pid}, {"hostPid", hostPid}}));
+    return answer && booleanEntry(*answer, "result").value_or(false);
+}
+
+std::optional<Value> BusMachineLink::callOnOwnConnection(const std::string& operation, const Value& arguments)
+{
     const char* address = std::getenv(kBusAddressVariable);
-    std::optional<std::string> data = binaryPropertyListData(Value::dictionary({{"pid", pid}, {"hostPid", hostPid}}));
+    std::optional<std::string> data = binaryPropertyListData(arguments);
     if (!address || !data)
-        return false;
+        return std::nullopt;
     try {
         auto connection = sdbus::createSessionBusConnectionWithAddress(address);
         auto machine = sdbus::createProxy(*connection, service_, kMachineLinkObjectPath);
         auto message = machine->createMethodCall(kMachineLinkInterface, "Call");
-        message << std::string("processes.setHostPid") << bytesOf(*data);
+        message << operation << bytesOf(*data);
         auto reply = machine->callMethod(message, timeoutMicroseconds());
         std::vector<std::uint8_t> result;
         reply >> result;
         std::optional<Value> decoded = propertyListFromData(viewOf(result));
-        return decoded && booleanEntry(*decoded, "result").value_or(false);
+        if (decoded && decoded->isDictionary())
+            return decoded;
+        logError("MachineLink error: The answer to \"%s\" is not a property list.\n", operation);
     } catch (const sdbus::Error& error) {
-        logError("MachineLink error: No answer to \"%s\" from \"%s\": %s\n", "processes.setHostPid", service_, error.getMessage());
-        return false;
+        logError("MachineLink error: No answer to \"%s\" from \"%s\": %s\n", operation, service_, error.getMessage());
     }
+    return std::nullopt;
 }
 
 // ---- accessibility

@@ -14,8 +14,13 @@
 // serves the link's source, never from inside a call.
 //
 // Who the program is stays here: its real and effective ids start as the
-// host process's, or as ARVEL_MACHINE_UID when the service set it; its
-// machine pid is ARVEL_MACHINE_PID (0 for a program started by hand).
+// service answers program.identity when the link is made (the user the bus
+// knows the program's connection by, or, for a program the service started
+// without being able to switch its ids, the user it meant it to be), or as
+// the host process's when no service answers; nothing in the environment
+// counts. A program may lower its effective id from there (Unix/Identity.h)
+// but never raise it. Its machine pid is ARVEL_MACHINE_PID (0 for a program
+// started by hand).
 // Failure injection is a facility of the in-process link for tests: over
 // the bus nothing is injected and every operation is answered "no failure".
 #pragma once
@@ -122,6 +127,9 @@ private:
     // service could not be asked or did not answer.
     std::optional<Value> call(const std::string& operation, const Value& arguments);
     sdbus::IProxy* proxy();
+    // One call on a bus connection made for it alone (the program's own
+    // may not exist yet, or may be a parent's it cannot use).
+    std::optional<Value> callOnOwnConnection(const std::string& operation, const Value& arguments);
     void heard(const std::string& kind, const std::vector<std::uint8_t>& payload);
     void deliverNews();
     std::uint64_t registered(const std::string& operation, const Value& arguments);

@@ -45,6 +45,11 @@ machine::ElementRef elementOf(const MachineLink::Element& e)
 
 LocalMachineLink::LocalMachineLink() : machine_(machine::Machine::shared()) {}
 
+std::uint32_t LocalMachineLink::callerUserId() const
+{
+    return callerUid_ ? *callerUid_ : machine_.effectiveUserId();
+}
+
 int LocalMachineLink::take(const std::string& operation, const std::string& qualifier)
 {
     return qualifier.empty() ? machine_.failures().take(operation) : machine_.failures().take(operation, qualifier);
@@ -82,7 +87,7 @@ void LocalMachineLink::removeRegistryListener(std::uint64_t listener)
 int LocalMachineLink::open(std::uint64_t entry, std::uint32_t type, std::uint64_t* connection)
 {
     auto* model = machine_.registry().model(entry);
-    return model ? model->open(type, connection) : kIOReturnNoDevice;
+    return model ? model->open(type, connection, callerUserId()) : kIOReturnNoDevice;
 }
 
 int LocalMachineLink::close(std::uint64_t entry, std::uint64_t connection)
@@ -114,13 +119,13 @@ Value LocalMachineLink::property(std::uint64_t entry, const std::string& key)
 int LocalMachineLink::setProperties(std::uint64_t entry, const Value& properties)
 {
     auto* model = machine_.registry().model(entry);
-    return model ? model->setProperties(properties) : kIOReturnNoDevice;
+    return model ? model->setProperties(properties, callerUserId()) : kIOReturnNoDevice;
 }
 
 int LocalMachineLink::setProperty(std::uint64_t entry, const std::string& key, const Value& value)
 {
     auto* model = machine_.registry().model(entry);
-    return model ? model->setProperty(key, value) : kIOReturnNoDevice;
+    return model ? model->setProperty(key, value, callerUserId()) : kIOReturnNoDevice;
 }
 
 int LocalMachineLink::setAcceleration(std::uint64_t entry, std::uint64_t connection, const std::string& key, double value)

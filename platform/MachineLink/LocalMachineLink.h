@@ -3,7 +3,10 @@
 // included, and the program's identity is the model's, so a test sets who
 // runs and which failures come next on the model itself.
 //
-// MachineLinkService serves the bus with one of these over its own model.
+// MachineLinkService serves the bus with one of these over its own model;
+// for each call it names the caller (setCallerUserId), whose id then goes
+// to the services that keep operations to root in place of the model's own
+// effective user.
 #pragma once
 
 #include "MachineLink/MachineLink.h"
@@ -19,6 +22,8 @@ public:
     explicit LocalMachineLink(machine::Machine& machine) : machine_(machine) {}
 
     machine::Machine& machine() { return machine_; }
+    // Who calls from now on; nothing: the program's own effective user.
+    void setCallerUserId(std::optional<std::uint32_t> uid) { callerUid_ = uid; }
 
     int take(const std::string& operation, const std::string& qualifier = {}) override;
 
@@ -96,5 +101,8 @@ public:
     void setProgramDetached(bool detached) override;
 
 private:
+    std::uint32_t callerUserId() const;
+
     machine::Machine& machine_;
+    std::optional<std::uint32_t> callerUid_;
 };

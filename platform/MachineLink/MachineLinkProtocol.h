@@ -37,6 +37,6 @@ inline constexpr const char* kMachineEventApplication = "application"; // listen
 inline constexpr const char* kMachineEventAccessibility = "accessibility"; // observer, pid, element, notification
 inline constexpr const char* kMachineEventSession = "session";         // listener, resigned, activated
 
-// The variables a service sets for the programs it starts.
+// The variable a service sets for the programs it starts: their machine
+// process. Who they are they ask the service (program.identity).
 inline constexpr const char* kMachinePidVariable = "ARVEL_MACHINE_PID";
-inline constexpr const char* kMachineUidVariable = "ARVEL_MACHINE_UID";

@@ -1,6 +1,7 @@
 #include "MachineLink/MachineLinkService.h"
 
 #include "Accessibility/AXError.h"
+#include "Bus/BusPeerCredentials.h"
 #include "Foundation/PropertyList.h"
 #include "IOKit/IOReturn.h"
 #include "Log/Log.h"
@@ -11,8 +12,11 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <fstream>
 #include <functional>
 #include <limits>
+#include <sstream>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -41,15 +45,36 @@ Value answerOptional(const std::optional<T>& item)
     return item ? answer(machineLinkValue(*item)) : Value::dictionary();
 }
 
+// The parent of a host process, 0 when it cannot be read.
+int hostParentPid(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // "pid (command) state ppid ...": the command may hold anything.
+    std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 1));
+    std::string state;
+    int parent = 0;
+    return fields >> state >> parent ? parent : 0;
+}
+
 } // namespace
 
 // Reads a call's argument entries; the first missing entry or entry of the
 // wrong kind spoils the call, which then gets an error reply.
 class MachineLinkService::Arguments {
 public:
-    Arguments(const std::string& caller, const Value& values) : caller_(caller), values_(values) {}
-    // The unique bus name of the program that called.
+    Arguments(const std::string& caller, std::optional<std::uint32_t> uid, int hostPid, const Value& values)
+        : caller_(caller), uid_(uid), hostPid_(hostPid), values_(values)
+    {
+    }
+    // The unique bus name of the program that called, its user id (as the
+    // machine takes it) and its host process, as the bus knows them.
     const std::string& caller() const { return caller_; }
+    std::optional<std::uint32_t> callerUid() const { return uid_; }
+    int callerHostPid() const { return hostPid_; }
     bool ok() const { return ok_; }
 
     std::int64_t integer(std::string_view key, std::int64_t low, std::int64_t high)
@@ -113,6 +138,8 @@ public:
 
 private:
     const std::string& caller_;
+    std::optional<std::uint32_t> uid_;
+    int hostPid_;
     const Value& values_;
     bool ok_ = true;
 };
@@ -126,6 +153,7 @@ MachineLinkService::MachineLinkService(sdbus::IConnection& connection, machine::
     : connection_(connection), link_(std::make_unique<LocalMachineLink>(machine))
 {
     makeHandlers();
+    credentials_ = std::make_unique<BusPeerCredentials>(connection_);
     object_ = sdbus::createObject(connection_, kMachineLinkObjectPath);
     object_->registerMethod(kMachineLinkInterface, "Call", "say", "ay", [this](sdbus::MethodCall call) {
         std::string operation;
@@ -469,7 +497,15 @@ void MachineLinkService::makeHandlers()
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 int pid = a.i32("pid");
                 int hostPid = a.i32("hostPid");
-                return a.ok() ? std::optional(answer(m.setHostPid(pid, hostPid))) : std::nullopt;
+                if (!a.ok())
+                    return std::nullopt;
+                // Anyone else could point the machine's quit, and its
+                // trust in the programs it started, at a process of their
+                // choosing.
+                const machine::Process* process = m.machine().processes().processWithPid(pid);
+                bool fromItsNewProcess = process && process->hostPid > 0 && hostPid > 0 && a.callerHostPid() == hostPid
+                    && hostParentPid(hostPid) == process->hostPid;
+                return answer(fromItsNewProcess && m.setHostPid(pid, hostPid));
             }},
         {"ax.enabled", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.accessibilityEnabled()); }},
         {"ax.exists",
@@ -571,6 +607,10 @@ void MachineLinkService::makeHandlers()
             }},
         {"host.identifier", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.hostIdentifier()); }},
         {"system.version", [&m = *link_](Arguments&) -> std::optional<Value> { return answer(m.systemVersion()); }},
+        {"program.identity",
+            [](Arguments& a) -> std::optional<Value> {
+                return a.callerUid() ? std::optional(answer(*a.callerUid())) : std::nullopt;
+            }},
         {"log.append",
             [this, &m = *link_](Arguments& a) -> std::optional<Value> {
                 std::string program = a.string("program");
@@ -592,6 +632,26 @@ std::optional<Value> MachineLinkService::dispatch(
     *known = it != handlers_.end();
     if (!*known)
         return std::nullopt;
-    Arguments arguments(caller, values);
-    return it->second(arguments);
+    std::optional<BusPeerCredentials::Peer> peer = credentials_->peer(caller);
+    std::optional<std::uint32_t> uid;
+    if (peer)
+        uid = userIdOf(peer->pid, peer->uid);
+    Arguments arguments(caller, uid, peer ? peer->pid : 0, values);
+    // A caller the bus cannot name is nobody: no user has this id.
+    link_->setCallerUserId(uid.value_or(0xFFFFFFFF));
+    std::optional<Value> result = it->second(arguments);
+    link_->setCallerUserId(std::nullopt);
+    return result;
+}
+
+std::uint32_t MachineLinkService::userIdOf(int hostPid, std::uint32_t busUid) const
+{
+    // A program running with the service's own user may be one the service
+    // started without being able to switch to its user: that one is who the
+    // service meant it to be. Every other program is who the bus says.
+    if (busUid == static_cast<std::uint32_t>(::geteuid())) {
+        if (const machine::Process* process = link_->machine().processes().processWithHostPid(hostPid))
+            return process->uid;
+    }
+    return busUid;
 }

@@ -55,7 +55,19 @@
 //   host.identifier {}                              -> {result: string}
 //   system.version {}                               -> {result: int}
 //   log.append {program, pid, priority, message}    -> {}
+//   program.identity {}                             -> {result: uid}
 // (process, session, user and attribute dictionaries: MachineLinkCoding.h.)
+//
+// Who calls is what the bus says (Bus/BusPeerCredentials.h): the unix user
+// of the caller's connection, never anything in its environment. The one
+// exception is a program this service started itself while it could not
+// give it its user's real ids: such a program runs with the service's own
+// user, and for exactly that host process the service knows whom it meant
+// it to be. program.identity answers a program who it is; the model hears
+// the caller's id for what it keeps to root (the trackpad driver's user
+// client and property writes). A program that goes daemon may move its
+// machine process to its new host process only from that process, while
+// its parent is the one the machine knew.
 //
 // Registrations, and driver connections opened, belong to the caller's
 // unique bus name: only that caller can end them, and when it leaves the
@@ -81,6 +93,7 @@ class IObject;
 namespace machine {
 class Machine;
 }
+class BusPeerCredentials;
 class LocalMachineLink;
 
 class MachineLinkService {
@@ -108,6 +121,8 @@ private:
     // The handler of "<kind>.remove…{key}".
     Handler removal(Kind kind, const char* key);
     std::optional<Value> dispatch(const std::string& caller, const std::string& operation, const Value& arguments, bool* known);
+    // The user id the machine takes a caller for, from what the bus says of it.
+    std::uint32_t userIdOf(int hostPid, std::uint32_t busUid) const;
     void emit(const char* kind, const Value& payload);
     void own(const std::string& caller, Kind kind, std::uint64_t id);
     bool owns(const std::string& caller, Kind kind, std::uint64_t id) const;
@@ -117,6 +132,7 @@ private:
 
     sdbus::IConnection& connection_;
     std::unique_ptr<LocalMachineLink> link_;
+    std::unique_ptr<BusPeerCredentials> credentials_;
     std::unique_ptr<sdbus::IObject> object_;
     std::shared_ptr<void> ownerWatch_;
     std::map<std::string, Owned> owned_; // by unique bus name

@@ -4,9 +4,9 @@
 // switch its effective id, or detach.
 //
 // In process that notion lives in the model, which the tests set. A program
-// on a machine service keeps it itself: its ids start as the host
-// process's, or as ARVEL_MACHINE_UID when the service set it (a service that
-// is not root cannot really start a program as another user).
+// on a machine service keeps it itself: its ids start as the service says
+// (who the bus knows it as, or whom a service that could not switch its
+// real ids started it as), else as the host process's.
 #pragma once
 
 #include <cstdint>

@@ -96,3 +96,17 @@ TEST_F(AnObjectServer, CannotTakeANameThatAnotherServerServes)
     EXPECT_TRUE(server->servedObjects().empty());
     EXPECT_EQ(other->servedObjects().size(), 1u);
 }
+
+TEST_F(AnObjectServer, KeepsAnOperationThatHasNoRuleToRoot)
+{
+    ASSERT_TRUE(server->publishObjectWithName(object, "com.example.Served"));
+    world.runAsUser(503);
+    auto stranger = Connection::rootProxyForConnectionWithRegisteredNameHost("com.example.Served");
+    world.runAsUser(0);
+    auto root = Connection::rootProxyForConnectionWithRegisteredNameHost("com.example.Served");
+    ASSERT_TRUE(stranger && root);
+
+    EXPECT_EQ(stranger->sendInvocation("ping", Value::array()), std::nullopt);
+    EXPECT_EQ(root->sendInvocation("ping", Value::array()), Value("pong"));
+    EXPECT_EQ(world.logEntries(), (Entries {error("ArvelDOServer error: Refused \"ping\" from UID 503: only root may do this.")}));
+}

@@ -24,6 +24,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -121,7 +122,42 @@ protected:
         return rawCall([&](sdbus::MethodCall& call) { call << operation << plist(arguments); }, answer);
     }
 
+    // A real program started by the machine as a service that cannot switch
+    // users starts it: with our ids, meant to be this user.
+    struct Started {
+        std::string machinePid;
+        pid_t hostPid = -1;
+        std::string output;
+    };
+    Started startOnMachine(std::uint32_t uid, const std::vector<std::string>& environmentAndProgram)
+    {
+        Started started;
+        started.output = bus_->folder().file("machine-program-" + std::to_string(++programs_));
+        std::string line = "run " + std::to_string(uid) + " " + started.output;
+        for (const auto& word : environmentAndProgram)
+            line += " " + word;
+        auto answer = words(verb(line));
+        if (answer.size() == 2) {
+            started.machinePid = answer[0];
+            started.hostPid = static_cast<pid_t>(std::stoi(answer[1]));
+        }
+        return started;
+    }
+    // How it ended ("exited 0"), once it has.
+    std::string endOf(const Started& program)
+    {
+        std::string status;
+        runLoopUntil([&] { return (status = verb("status " + std::to_string(program.hostPid))) != "running"; }, 10);
+        return status;
+    }
+    std::string outputOf(const Started& program)
+    {
+        std::ifstream in(program.output);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
     std::unique_ptr<sdbus::IConnection> stranger_;
+    int programs_ = 0;
 
     PrivateBus* bus_ = nullptr;
     pid_t host_ = -1;
@@ -395,19 +431,49 @@ TEST_F(AProgramOnAMachineService, WritesItsSyslogLinesToTheMachinesSystemLogToo)
 
 // ---- who the program is
 
-TEST_F(AProgramOnAMachineService, TakesTheIdsTheServiceGaveItAndReallySwitchesOnlyWhenReallyRoot)
+TEST_F(AProgramOnAMachineService, IsWhomTheServiceThatStartedItMeantAndReallySwitchesOnlyWhenReallyRoot)
 {
     verb("add-user alice 501");
     std::string host = std::to_string(::geteuid());
 
-    pid_t user = bus_->start(MACHINE_CLIENT_PROGRAM, {"identity", "0"}, {"ARVEL_MACHINE_UID=501"});
-    ASSERT_EQ(bus_->wait(user), 0) << bus_->output(user);
-    EXPECT_EQ(bus_->output(user), "501 501 /Users/alice " + host + "\n-1\n501 501 /Users/alice " + host + "\n");
+    Started user = startOnMachine(501, {MACHINE_CLIENT_PROGRAM, "identity", "0"});
+    ASSERT_EQ(endOf(user), "exited 0") << outputOf(user);
+    EXPECT_EQ(outputOf(user), "501 501 /Users/alice " + host + "\n-1\n501 501 /Users/alice " + host + "\n");
 
-    pid_t root = bus_->start(MACHINE_CLIENT_PROGRAM, {"identity", "501"}, {"ARVEL_MACHINE_UID=0"});
-    ASSERT_EQ(bus_->wait(root), 0) << bus_->output(root);
+    Started root = startOnMachine(0, {MACHINE_CLIENT_PROGRAM, "identity", "501"});
+    ASSERT_EQ(endOf(root), "exited 0") << outputOf(root);
     std::string after = ::getuid() == 0 ? "501" : host;
-    EXPECT_EQ(bus_->output(root), "0 0 /var/root " + host + "\n0\n0 501 /Users/alice " + after + "\n");
+    EXPECT_EQ(outputOf(root), "0 0 /var/root " + host + "\n0\n0 501 /Users/alice " + after + "\n");
+}
+
+TEST_F(AProgramOnAMachineService, IsWhoTheBusSaysWhateverItsEnvironmentClaims)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root starts a program as another user";
+    verb("add-user carol 503");
+    pid_t carol = bus_->startAsUser(503, MACHINE_CLIENT_PROGRAM, {"identity", "0"}, {"ARVEL_MACHINE_UID=0"});
+    ASSERT_EQ(bus_->wait(carol), 0) << bus_->output(carol);
+    EXPECT_EQ(bus_->output(carol), "503 503 /Users/carol 503\n-1\n503 503 /Users/carol 503\n");
+
+    // Nor does a machine pid borrowed from a program the machine started as
+    // root make it that program.
+    Started daemon = startOnMachine(0, {"/bin/sleep", "30"});
+    pid_t borrower = bus_->startAsUser(503, MACHINE_CLIENT_PROGRAM, {"identity", "0"}, {"ARVEL_MACHINE_PID=" + daemon.machinePid});
+    ASSERT_EQ(bus_->wait(borrower), 0) << bus_->output(borrower);
+    EXPECT_EQ(bus_->output(borrower), "503 503 /Users/carol 503\n-1\n503 503 /Users/carol 503\n");
+    ::kill(daemon.hostPid, SIGKILL);
+}
+
+TEST_F(AProgramOnAMachineService, ThatIsNotRootIsRefusedTheDriversUserClientAndItsProperties)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root starts a program as another user";
+    verb("load-driver");
+    pid_t carol = bus_->startAsUser(503, MACHINE_CLIENT_PROGRAM, {"driver"});
+    ASSERT_EQ(bus_->wait(carol), 0) << bus_->output(carol);
+    EXPECT_EQ(bus_->output(carol), "open e00002c1 write e00002c1\n");
+    EXPECT_TRUE(verb("driver").starts_with("driver: loaded, 0 client connection(s) open\n")) << verb("driver");
+    EXPECT_NE(verb("driver").find("  per-application dictionary = (null)\n"), std::string::npos) << verb("driver");
 }
 
 TEST_F(AProgramOnAMachineService, StartedByHandIsWhoTheHostSays)
@@ -442,15 +508,23 @@ TEST_F(AProgramOnAMachineService, FindsItsLoginSessionThroughItsMachineProcess)
 
 TEST_F(AProgramOnAMachineService, ThatGoesDaemonTellsTheMachineItsNewProcessBeforeTheOldOneEnds)
 {
-    std::string machinePid = verb("start-process /usr/sbin/arveld");
-    pid_t client = bus_->start(MACHINE_CLIENT_PROGRAM, {"detach"}, {"ARVEL_MACHINE_PID=" + machinePid});
-    ASSERT_EQ(bus_->wait(client), 0) << bus_->output(client);
+    Started client = startOnMachine(0, {MACHINE_CLIENT_PROGRAM, "detach"});
+    ASSERT_EQ(endOf(client), "exited 0") << outputOf(client);
     // The parent ended only once the machine knew the child.
-    int hostPid = std::atoi(verb("host-pid " + machinePid).c_str());
+    int hostPid = std::atoi(verb("host-pid " + client.machinePid).c_str());
     EXPECT_GT(hostPid, 0);
-    EXPECT_NE(hostPid, client);
+    EXPECT_NE(hostPid, client.hostPid);
     EXPECT_EQ(::kill(hostPid, 0), 0);
-    if (hostPid > 0 && hostPid != client)
+
+    // Nobody else moves the machine process: not to this program, not to
+    // any other process.
+    for (int other : {static_cast<int>(::getpid()), 1}) {
+        Value answer;
+        EXPECT_EQ(rawCall("processes.setHostPid", Value::dictionary({{"pid", std::stoi(client.machinePid)}, {"hostPid", other}}), &answer), "");
+        EXPECT_EQ(answer, Value::dictionary({{"result", false}}));
+    }
+    EXPECT_EQ(std::atoi(verb("host-pid " + client.machinePid).c_str()), hostPid);
+    if (hostPid > 0 && hostPid != client.hostPid)
         ::kill(hostPid, SIGKILL);
 }
 
@@ -459,20 +533,18 @@ TEST_F(AProgramOnAMachineService, ThatGoesDaemonTellsTheMachineItsNewProcessBefo
 TEST_F(AProgramOnAMachineService, LikeTheDaemonServesItAndLeavesNothingOpenWhenKilled)
 {
     TemporaryFolder root;
-    std::string machinePid = verb("start-process /usr/sbin/arveld");
-    pid_t daemon = bus_->start(ARVELD_PROGRAM, {},
-        {"ARVEL_NO_DETACH=1", "ARVEL_ROOT=" + root.path(), "ARVEL_MACHINE_UID=0", "ARVEL_MACHINE_PID=" + machinePid});
-    std::string started = "arveld[" + machinePid + "] <Notice>: arveld: Daemon started.\n";
-    ASSERT_TRUE(runLoopUntil([&] { return verb("log").find(started) != std::string::npos; })) << verb("log") << bus_->output(daemon);
+    Started daemon = startOnMachine(0, {"ARVEL_NO_DETACH=1", "ARVEL_ROOT=" + root.path(), ARVELD_PROGRAM});
+    std::string started = "arveld[" + daemon.machinePid + "] <Notice>: arveld: Daemon started.\n";
+    ASSERT_TRUE(runLoopUntil([&] { return verb("log").find(started) != std::string::npos; })) << verb("log") << outputOf(daemon);
     EXPECT_EQ(verb("power"), "clients 1\n");
 
     verb("load-driver");
     ASSERT_TRUE(runLoopUntil([&] { return verb("driver").starts_with("driver: loaded, 1 client connection(s) open\n"); }))
         << verb("driver");
 
-    bus_->kill(daemon, SIGKILL);
-    bus_->wait(daemon);
+    ::kill(daemon.hostPid, SIGKILL);
     ASSERT_TRUE(runLoopUntil([&] { return verb("registrations") == "0"; }));
+    EXPECT_EQ(endOf(daemon), "signal 9");
     EXPECT_EQ(verb("power"), "clients 0\n");
     EXPECT_TRUE(verb("driver").starts_with("driver: loaded, 0 client connection(s) open\n")) << verb("driver");
 }
@@ -480,13 +552,12 @@ TEST_F(AProgramOnAMachineService, LikeTheDaemonServesItAndLeavesNothingOpenWhenK
 TEST_F(AProgramOnAMachineService, LikeTheDaemonGoesDaemonAndServesItFromItsNewProcess)
 {
     TemporaryFolder root;
-    std::string machinePid = verb("start-process /usr/sbin/arveld");
-    pid_t parent = bus_->start(ARVELD_PROGRAM, {}, {"ARVEL_ROOT=" + root.path(), "ARVEL_MACHINE_UID=0", "ARVEL_MACHINE_PID=" + machinePid});
-    ASSERT_EQ(bus_->wait(parent), 0) << bus_->output(parent);
-    int daemon = std::atoi(verb("host-pid " + machinePid).c_str());
+    Started parent = startOnMachine(0, {"ARVEL_ROOT=" + root.path(), ARVELD_PROGRAM});
+    ASSERT_EQ(endOf(parent), "exited 0") << outputOf(parent);
+    int daemon = std::atoi(verb("host-pid " + parent.machinePid).c_str());
     ASSERT_GT(daemon, 0);
-    EXPECT_NE(daemon, parent);
-    std::string started = "arveld[" + machinePid + "] <Notice>: arveld: Daemon started.\n";
+    EXPECT_NE(daemon, parent.hostPid);
+    std::string started = "arveld[" + parent.machinePid + "] <Notice>: arveld: Daemon started.\n";
     EXPECT_TRUE(runLoopUntil([&] { return verb("log").find(started) != std::string::npos; })) << verb("log");
     EXPECT_EQ(verb("power"), "clients 1\n");
     ::kill(daemon, SIGKILL);
@@ -497,6 +568,8 @@ TEST_F(AProgramOnAMachineService, LikeTheDaemonGoesDaemonAndServesItFromItsNewPr
 
 TEST_F(AProgramOnAMachineService, AnswersNeutrallyWithOneLineWhenTheServiceIsGone)
 {
+    // The program was running, and knew who it is, before the service went.
+    MachineLink::shared();
     bus_->kill(host_, SIGKILL);
     bus_->wait(host_);
     host_ = -1;
@@ -513,6 +586,7 @@ TEST_F(AProgramOnAMachineService, AnswersNeutrallyWithOneLineWhenTheServiceIsGon
 
 TEST_F(AProgramOnAMachineService, GivesUpOnAHungServiceAfterTheTimeOut)
 {
+    MachineLink::shared();
     bus_->kill(host_, SIGSTOP);
     ScopedLogCapture log;
     EXPECT_EQ(CGWarpMouseCursorPosition({1, 2}), kCGErrorSuccess);

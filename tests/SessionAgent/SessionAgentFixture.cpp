@@ -21,6 +21,7 @@ void forgetAgentObjects()
     ArvelUserDefaults::resetSharedInstanceForTesting();
     NSUserDefaults::resetStandardUserDefaults();
     ArvelDriverAccess::resetSharedInstanceForTesting();
+    ArvelConsoleUser::resetSharedInstanceForTesting();
 }
 
 } // namespace
@@ -36,9 +37,12 @@ SessionAgentTest::SessionAgentTest()
     aliceSession = world.loginSession("alice");
     agentProcess = world.launchApplication({"ArvelSessionAgent", "com.tessmoor.Arvel.SessionAgent",
         "/Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app", "????", aliceSession});
+    world.login("alice");
     world.loadDriver();
-    // The daemon runs as root, outside any login session.
+    // The daemon runs as root, outside any login session: it opens the
+    // driver, which only root may, before the test becomes alice's agent.
     driverAccess = ArvelDriverAccess::sharedInstance();
+    world.runFor(0);
     daemonCentre = std::make_unique<DistributedNotificationCenter>(kNoLoginSession);
     pane = std::make_unique<DistributedNotificationCenter>(aliceSession);
     world.runAsUser(501);
@@ -68,8 +72,12 @@ void SessionAgentTest::startAgent()
 
 void SessionAgentTest::publishDaemon()
 {
+    // As root, as the daemon runs: the agent talks to root's daemon only.
+    world.runAsUser(0);
     daemon = ArvelDOServer::create();
-    ASSERT_TRUE(daemon->publishObjectWithName(driverAccess, Value(kArvelDriverAccessName)));
+    bool published = daemon->publishObjectWithName(driverAccess, Value(kArvelDriverAccessName));
+    world.runAsUser(501);
+    ASSERT_TRUE(published);
 }
 
 void SessionAgentTest::saveSettings(Value domain)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Common/ArvelUserDefaults.h"
+#include "Daemon/ArvelConsoleUser.h"
 #include "Daemon/ArvelDOServer.h"
 #include "Daemon/ArvelDriverAccess.h"
 #include "Notifications/DistributedNotificationCenter.h"

@@ -4,6 +4,7 @@
 // published object that throws.
 #include "Bus/MessageBus.h"
 #include "Common/ArvelDriverAccessProtocol.h"
+#include "Common/ArvelDriverAccessProxy.h"
 #include "Common/ArvelSystemDefaultsProxy.h"
 #include "DistributedObjects/BusConnectionTransport.h"
 #include "DistributedObjects/Connection.h"
@@ -187,6 +188,57 @@ TEST_F(ADaemonOnThePrivateBus, HungAnswersNeutrallyAfterTheTimeOutWithOneLineAnd
     EXPECT_EQ(deaths, 0);
     EXPECT_TRUE(store->connectionForProxy()->isValid());
     NotificationCenter::defaultCenter().removeObserver(&deaths);
+}
+
+// Another user of the machine (carol, 503), known by what the bus says of
+// her connection, whatever her program claims.
+TEST_F(ADaemonOnThePrivateBus, RefusesAnotherUsersChangesWithOneLineEachAndKeepsServingRoot)
+{
+    pid_t daemon = startDaemon();
+    auto store = waitForStore();
+    ASSERT_TRUE(store);
+    store->setCalibration(kCalibration);
+    store->syncToDisk();
+    const auto files = filesOnDisk();
+    const std::size_t before = bus_->syslog(daemon).size();
+
+    pid_t calibrate = bus_->startAsUser(503, HOSTILE_CLIENT_PROGRAM, {"calibrate", "1", "2", "3", "4"}, {"ARVEL_MACHINE_UID=0"});
+    ASSERT_EQ(bus_->wait(calibrate), 0) << bus_->output(calibrate);
+    EXPECT_EQ(bus_->output(calibrate), kCalibration.description() + "\n") << "reads are anyone's";
+    pid_t offConsole = bus_->startAsUser(503, HOSTILE_CLIENT_PROGRAM, {"off-console"});
+    ASSERT_EQ(bus_->wait(offConsole), 0) << bus_->output(offConsole);
+    EXPECT_EQ(bus_->output(offConsole), "NO\n");
+
+    EXPECT_EQ(syslogLinesFrom(daemon, before), (std::vector<std::string> {
+        "ArvelDOServer error: Refused \"setCalibration:\" from UID 503: only root or the console user may change this.",
+        "ArvelDOServer error: Refused \"syncToDisk\" from UID 503: only root or the console user may change this.",
+        "ArvelDOServer error: Refused \"userOffConsole\" from UID 503: only root may do this.",
+    }));
+    EXPECT_EQ(filesOnDisk(), files);
+    store->setLoginwindowTap(true);
+    EXPECT_TRUE(store->loginwindowTap());
+}
+
+// A name that is not root's is no daemon of this system, whoever serves it.
+TEST_F(ADaemonOnThePrivateBus, IsNoOneButRootToItsClients)
+{
+    pid_t impostor = bus_->startAsUser(503, BUS_SERVER_PROGRAM, {kArvelDriverAccessName});
+    EXPECT_EQ(bus_->wait(impostor), 1) << "the bus lets root alone own the daemon's names";
+    EXPECT_EQ(bus_->output(impostor), "bus-server: \"com.tessmoor.Arvel.DaemonDriverAccess\" is taken\n");
+
+    pid_t other = bus_->startAsUser(503, BUS_SERVER_PROGRAM, {"org.arvel.Test.Impostor"});
+    ASSERT_TRUE(runLoopUntil([&] { return bus_->output(other) == "ready\n"; })) << bus_->output(other);
+    {
+        ScopedLogCapture log;
+        EXPECT_EQ(ArvelDriverAccessProxy::proxyForRegisteredName("org.arvel.Test.Impostor"), nullptr);
+        EXPECT_EQ(log.lines(), std::vector<std::string> {"Connection error: \"org.arvel.Test.Impostor\" is owned by UID 503, not "
+                                                          "root; not using it."});
+    }
+    startDaemon();
+    ASSERT_TRUE(waitForStore());
+    EXPECT_NE(ArvelDriverAccessProxy::proxyForRegisteredName(), nullptr);
+    bus_->kill(other, SIGKILL);
+    bus_->wait(other);
 }
 
 // A bus that hangs (its daemon stopped) costs a caller the call time-out at

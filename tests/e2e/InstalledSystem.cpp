@@ -113,6 +113,16 @@ bool InstalledSystem::serve(const std::vector<std::string>& environment)
     return true;
 }
 
+InstalledSystem::Ran InstalledSystem::runAsUser(std::uint32_t uid, const std::string& program, const Words& arguments,
+    const std::vector<std::string>& environment)
+{
+    pid_t pid = bus_->startAsUser(uid, program, arguments, environment);
+    Ran ran;
+    ran.ok = bus_->wait(pid) == 0;
+    ran.output = bus_->output(pid);
+    return ran;
+}
+
 InstalledSystem::Ran InstalledSystem::perform(const Words& words)
 {
     Ran ran;

@@ -19,6 +19,7 @@
 #include "support/PrivateBus.h"
 #include "support/TemporaryFolder.h"
 
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -36,6 +37,7 @@ public:
     struct Ran {
         bool ok = false;
         std::string output;
+        bool operator==(const Ran&) const = default;
     };
 
     // Lays out the install for these users ("alice:501") on a fresh disk
@@ -57,6 +59,10 @@ public:
 
     // One verb, performed by the service (its Perform call).
     Ran perform(const Words& words);
+    // A program run to its end by another user of the machine, by hand,
+    // with this extra environment; whether it exited 0, and what it wrote.
+    Ran runAsUser(std::uint32_t uid, const std::string& program, const Words& arguments,
+        const std::vector<std::string>& environment = {});
     // The verb's answer; a refusal is a test failure.
     std::string ok(const Words& words);
     // arvel-machine wait, from the command line: whether it held in time.

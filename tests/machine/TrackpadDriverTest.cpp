@@ -25,7 +25,7 @@ TEST_F(ATrackpadDriver, RegistersAFreshServiceAtEachLoadAndTerminatesItAtUnload)
     auto first = driver.entry();
     driver.load(); // already loaded: nothing happens
     std::uint64_t connection = 0;
-    ASSERT_EQ(driver.open(0, &connection), kIOReturnSuccess);
+    ASSERT_EQ(driver.open(0, &connection, 0), kIOReturnSuccess);
     driver.unload();
     EXPECT_FALSE(driver.isOpen());
     EXPECT_FALSE(registry.isActive(first));
@@ -35,6 +35,23 @@ TEST_F(ATrackpadDriver, RegistersAFreshServiceAtEachLoadAndTerminatesItAtUnload)
                          "matched " + std::to_string(driver.entry())}));
     std::vector<std::int64_t> none;
     EXPECT_EQ(driver.callScalar(connection, 0, {}, none), kIOReturnNotOpen) << "a connection does not outlive its driver";
+}
+
+TEST_F(ATrackpadDriver, KeepsItsUserClientAndItsPropertiesToRoot)
+{
+    driver.load();
+    std::uint64_t connection = 0;
+    const Value corners = Value::dictionary({{"ApplicationSet", Value::dictionary()}});
+    EXPECT_EQ(driver.open(0, &connection, 501), kIOReturnNotPrivileged);
+    EXPECT_EQ(driver.setProperties(corners, 501), kIOReturnNotPrivileged);
+    EXPECT_EQ(driver.setProperty("DebugLogging", true, 501), kIOReturnNotPrivileged);
+    EXPECT_FALSE(driver.isOpen());
+    EXPECT_EQ(driver.applicationPropertiesWrites(), 0u);
+    EXPECT_FALSE(driver.debugLogging());
+
+    EXPECT_EQ(driver.open(0, &connection, 0), kIOReturnSuccess);
+    EXPECT_EQ(driver.setProperties(corners, 0), kIOReturnSuccess);
+    EXPECT_EQ(driver.lastApplicationProperties(), corners);
 }
 
 TEST(AHomeFolder, IsMadeWithItsPreferencesFolderOnTheDisk)

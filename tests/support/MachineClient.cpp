@@ -10,10 +10,14 @@
 //           ids, the home of the effective one, the host process's real
 //           effective id), then what seteuid(UID) answers and who it is
 //           after it.
+//   driver  tries what is root's on the trackpad driver: prints what
+//           opening its user client and writing a per-application
+//           dictionary answer ("open e00002c1 write e00002c1").
 // Prints "ok" and exits 0 when the verb is done, 1 when it failed.
 #include "CoreGraphics/CGSession.h"
 #include "Foundation/FileManager.h"
 #include "Security/AuthSession.h"
+#include "IOKit/IOKitLib.h"
 #include "IOKit/IOPMLib.h"
 #include "Unix/Identity.h"
 
@@ -59,6 +63,16 @@ int main(int argc, char** argv)
         OSStatus status = SessionGetInfo(callerSecuritySession, &id, nullptr);
         std::printf("%s %d %u\n", CGSessionCopyCurrentDictionary().description().c_str(), static_cast<int>(status),
             static_cast<unsigned>(id));
+        return 0;
+    }
+    if (verb == "driver") {
+        posix::adoptHostProcessIdentity();
+        io_service_t driver = IOServiceGetMatchingService(MACH_PORT_NULL, IOServiceMatching("Arvel"));
+        io_connect_t connection = 0;
+        kern_return_t opened = IOServiceOpen(driver, mach_task_self(), 0, &connection);
+        kern_return_t written = IORegistryEntrySetCFProperties(driver,
+            Value::dictionary({{"ApplicationSet", Value::dictionary({{"NWCorner", Value::dictionary({{"Action", 7}})}})}}));
+        std::printf("open %x write %x\n", static_cast<unsigned>(opened), static_cast<unsigned>(written));
         return 0;
     }
     if (verb == "identity") {

@@ -13,6 +13,12 @@
 //   warps                    log                      registrations
 //   host-pid PID             session-login NAME       -> session
 //   start-process-in SESSION COMMAND -> pid
+//   run UID OUTPUT [NAME=VALUE...] PROGRAM [ARGUMENT...]   -> "pid hostpid"
+//   status HOSTPID           -> "running", "exited N", "signal N" or "unknown"
+// "run" starts a real program as the machine service does when it cannot
+// switch users: with this program's own ids, its machine process in
+// ARVEL_MACHINE_PID, its standard output and error in OUTPUT, and the
+// machine told which user it is meant to be. "status" reaps it once ended.
 // An unknown verb answers "unknown verb".
 #include "MachineLink/MachineLinkProtocol.h"
 #include "MachineLink/MachineLinkService.h"
@@ -22,8 +28,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -33,6 +44,60 @@ std::string join(const std::vector<std::string>& words, std::size_t from)
     for (std::size_t i = from; i < words.size(); ++i)
         out += (i > from ? " " : "") + words[i];
     return out;
+}
+
+// Forks and execs as HostPrograms does for a service that is not root; the
+// machine knows the host pid before the program can ask anything.
+std::string runProgram(machine::Machine& m, const std::vector<std::string>& w)
+{
+    if (w.size() < 4)
+        return "usage: run UID OUTPUT [NAME=VALUE...] PROGRAM [ARGUMENT...]";
+    const auto uid = static_cast<std::uint32_t>(std::strtoul(w[1].c_str(), nullptr, 10));
+    const std::string output = w[2];
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry)
+        environment.emplace_back(*entry);
+    std::size_t i = 3;
+    for (; i < w.size() && w[i].find('=') != std::string::npos && w[i][0] != '/'; ++i)
+        environment.push_back(w[i]);
+    if (i >= w.size())
+        return "no program";
+    std::vector<std::string> arguments(w.begin() + static_cast<std::ptrdiff_t>(i), w.end());
+    const machine::Process& process = m.processes().startUnixProcess(arguments[0]);
+    environment.push_back("ARVEL_MACHINE_PID=" + std::to_string(process.pid));
+    std::vector<char*> argv, envp;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    m.processes().setHostPid(process.pid, pid);
+    m.processes().setUserId(process.pid, uid);
+    return std::to_string(process.pid) + " " + std::to_string(pid);
+}
+
+std::string programStatus(pid_t pid)
+{
+    int status = 0;
+    pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == 0)
+        return "running";
+    if (ended != pid)
+        return "unknown";
+    if (WIFEXITED(status))
+        return "exited " + std::to_string(WEXITSTATUS(status));
+    return "signal " + std::to_string(WTERMSIG(status));
 }
 
 std::string runVerb(machine::Machine& m, MachineLinkService& service, const std::vector<std::string>& w)
@@ -95,6 +160,10 @@ std::string runVerb(machine::Machine& m, MachineLinkService& service, const std:
         return m.systemLog().describe();
     if (verb == "registrations")
         return std::to_string(service.registrationCount());
+    if (verb == "run")
+        return runProgram(m, w);
+    if (verb == "status")
+        return programStatus(static_cast<pid_t>(std::atoi(arg(1).c_str())));
     if (verb == "host-pid") {
         const machine::Process* p = m.processes().processWithPid(std::atoi(arg(1).c_str()));
         return p ? std::to_string(p->hostPid) : "no process";

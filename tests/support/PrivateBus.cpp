@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,25 +22,21 @@ extern char** environ;
 
 namespace {
 
-const char* const kConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=@FOLDER@</listen>
-  <auth>EXTERNAL</auth>
-  <!-- The largest message the protocol allows, so that the tests can send
-       what the most generous bus would carry. -->
-  <limit name="max_message_size">134217728</limit>
-  <limit name="max_incoming_bytes">268435456</limit>
-  <limit name="max_outgoing_bytes">268435456</limit>
-  <policy context="default">
-    <allow user="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
+// The project's one private-bus configuration (dbus/), which includes the
+// policy of who may own the system's names.
+std::string configuration(const std::string& listenFolder)
+{
+    std::ifstream in(std::string(ARVEL_DBUS_FOLDER) + "/private-bus.conf.in");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.empty())
+        throw std::runtime_error("no private bus configuration in " ARVEL_DBUS_FOLDER);
+    for (const auto& [marker, value] : {std::pair<std::string, std::string> {"@LISTEN_FOLDER@", listenFolder},
+             {"@DBUS_FOLDER@", ARVEL_DBUS_FOLDER}}) {
+        for (std::size_t at; (at = text.find(marker)) != std::string::npos;)
+            text.replace(at, marker.size(), value);
+    }
+    return text;
+}
 
 // The users a program of the tests may run as: the bus accepts a connection
 // only from a user it can look up, and looks them up here (nss_wrapper), so
@@ -60,9 +59,7 @@ PrivateBus& PrivateBus::shared()
 
 PrivateBus::PrivateBus()
 {
-    std::string configuration = kConfiguration;
-    configuration.replace(configuration.find("@FOLDER@"), 8, folder_.path());
-    folder_.write("bus.conf", configuration);
+    folder_.write("bus.conf", configuration(folder_.path()));
     folder_.write("passwd", kAccounts);
     folder_.write("group", kGroups);
     // Programs running as another user reach the socket through the folder.
@@ -112,11 +109,24 @@ PrivateBus::~PrivateBus()
 pid_t PrivateBus::start(const std::string& program, const std::vector<std::string>& arguments,
     const std::vector<std::string>& environment)
 {
+    return startProgram(std::nullopt, program, arguments, environment);
+}
+
+pid_t PrivateBus::startAsUser(std::uint32_t uid, const std::string& program, const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment)
+{
+    return startProgram(uid, program, arguments, environment);
+}
+
+pid_t PrivateBus::startProgram(std::optional<std::uint32_t> uid, const std::string& program,
+    const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+{
     pid_t pid = fork();
     if (pid == 0) {
         for (const auto& entry : environment)
             putenv(const_cast<char*>(entry.c_str()));
-        setenv("ARVEL_TEST_SYSLOG_FILE", folder_.file("syslog-" + std::to_string(getpid())).c_str(), 1);
+        const std::string syslogFile = folder_.file("syslog-" + std::to_string(getpid()));
+        setenv("ARVEL_TEST_SYSLOG_FILE", syslogFile.c_str(), 1);
 #ifdef PRIVATE_BUS_SYSLOG_LIBRARY
         setenv("LD_PRELOAD", PRIVATE_BUS_SYSLOG_LIBRARY, 1);
         // A sanitized program wants its runtime first in the list; the
@@ -131,6 +141,15 @@ pid_t PrivateBus::start(const std::string& program, const std::vector<std::strin
         int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(out, 2);
+        if (uid) {
+            // The user's syslog lines still land where the test reads them.
+            int lines = open(syslogFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const gid_t staff = 20;
+            if (lines < 0 || fchown(lines, *uid, staff) != 0 || setgroups(1, &staff) != 0 || setgid(staff) != 0
+                || setuid(*uid) != 0)
+                _exit(126);
+            close(lines);
+        }
         std::vector<char*> argv {const_cast<char*>(program.c_str())};
         for (const auto& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));

@@ -15,7 +15,9 @@
 #include "Log/Log.h"
 #include "support/TemporaryFolder.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -38,6 +40,11 @@ public:
     // its standard output and error going to a file of the folder.
     pid_t start(const std::string& program, const std::vector<std::string>& arguments,
         const std::vector<std::string>& environment = {});
+    // As start(), the program running with this user's real ids (group
+    // staff, 20), as a user of the machine who starts it by hand; the test
+    // must be root.
+    pid_t startAsUser(std::uint32_t uid, const std::string& program, const std::vector<std::string>& arguments,
+        const std::vector<std::string>& environment = {});
     // Waits for the program to end; its exit status, or -1 when it was
     // killed by a signal.
     int wait(pid_t pid);
@@ -56,6 +63,9 @@ public:
     void signalBus(int signal);
 
 private:
+    pid_t startProgram(std::optional<std::uint32_t> uid, const std::string& program, const std::vector<std::string>& arguments,
+        const std::vector<std::string>& environment);
+
     TemporaryFolder folder_;
     pid_t busPid_ = -1;
     std::string address_;

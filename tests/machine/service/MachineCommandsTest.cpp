@@ -368,7 +368,7 @@ TEST_F(MachineCommandsTest, MovesThePointerAndButtonAndTheFingerWhileTheDriverCa
     EXPECT_EQ(ok({"load-driver"}), "driver loaded\n");
     EXPECT_EQ(ok({"finger", "5", "6"}), "finger at (5, 6): the driver is not calibrating\n");
     std::uint64_t connection = 0;
-    ASSERT_EQ(m.driver().open(0, &connection), kIOReturnSuccess);
+    ASSERT_EQ(m.driver().open(0, &connection, 0), kIOReturnSuccess);
     std::vector<std::int64_t> outputs;
     ASSERT_EQ(m.driver().callScalar(connection, 8, {1}, outputs), kIOReturnSuccess);
     EXPECT_EQ(ok({"finger", "100", "200"}), "finger at (100, 200): observed {MinX = 100; MinY = 200; MaxX = 100; MaxY = 200; }\n");
@@ -441,7 +441,7 @@ TEST_F(MachineCommandsTest, ChecksTheConditionsScriptsWaitFor)
     m.driver().load();
     EXPECT_EQ(ok({"check", "driver-app-writes", "0"}), "yes\n");
     EXPECT_EQ(ok({"check", "driver-app-writes", "1"}), "no\n");
-    m.driver().setProperties(Value::dictionary({{"ApplicationSet", Value::dictionary({})}}));
+    m.driver().setProperties(Value::dictionary({{"ApplicationSet", Value::dictionary({})}}), 0);
     EXPECT_EQ(ok({"check", "driver-app-writes", "1"}), "yes\n");
     EXPECT_EQ(ok({"check", "driver-app-writes", "2"}), "no\n");
     EXPECT_EQ(ok({"check", "pointer-warps", "1"}), "no\n");
@@ -458,19 +458,19 @@ TEST_F(MachineCommandsTest, ShowsHowManyPerApplicationDictionariesTheDriverGotAn
     EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
 
     harness.runFor(12.25);
-    ASSERT_EQ(m.driver().setProperties(safari), kIOReturnSuccess);
+    ASSERT_EQ(m.driver().setProperties(safari, 0), kIOReturnSuccess);
     EXPECT_EQ(ok({"show", "driver-writes"}), "1 per-application dictionary, the last at 820000012.250000\n");
 
     harness.runFor(0.000375);
-    ASSERT_EQ(m.driver().setProperties(finder), kIOReturnSuccess);
+    ASSERT_EQ(m.driver().setProperties(finder, 0), kIOReturnSuccess);
     harness.runFor(5);
     EXPECT_EQ(ok({"show", "driver-writes"}), "2 per-application dictionaries, the last at 820000012.250375\n")
         << "the date the dictionary came, not the date of asking";
 
     // Neither a refused write nor one that is no dictionary arrives.
     harness.failNext("IORegistryEntrySetCFProperties", kIOReturnNotPermitted);
-    EXPECT_EQ(m.driver().setProperties(safari), kIOReturnNotPermitted);
-    EXPECT_EQ(m.driver().setProperties(Value(3)), kIOReturnBadArgument);
+    EXPECT_EQ(m.driver().setProperties(safari, 0), kIOReturnNotPermitted);
+    EXPECT_EQ(m.driver().setProperties(Value(3), 0), kIOReturnBadArgument);
     EXPECT_EQ(ok({"show", "driver-writes"}), "2 per-application dictionaries, the last at 820000012.250375\n");
     EXPECT_EQ(m.driver().lastApplicationProperties(), finder);
 

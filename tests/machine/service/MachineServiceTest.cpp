@@ -177,14 +177,14 @@ TEST_F(AMachineService, RefusesASecondServiceWithOneLineWhileTheFirstKeepsServin
 TEST_F(AMachineService, BootRunsTheStartupItemAsRootWithNoArgumentsAndAProgramThatEndsIsGone)
 {
     writeStartupItem("Arvel", "echo \"$$ arguments=$# uid=$(id -u) machine=$ARVEL_MACHINE pid=$ARVEL_MACHINE_PID "
-                              "uidvar=$ARVEL_MACHINE_UID root=$ARVEL_ROOT bus=$ARVEL_BUS_ADDRESS cwd=$(pwd)\" "
+                              "root=$ARVEL_ROOT bus=$ARVEL_BUS_ADDRESS cwd=$(pwd)\" "
                               "> \"$ARVEL_ROOT/records/startup\"\nexit 3\n");
     serve();
     Ran boot = run({"boot"});
     const std::string seen = record("startup");
     const pid_t host = static_cast<pid_t>(std::stoi(seen));
     const unsigned uid = geteuid() == 0 ? 0 : getuid();
-    EXPECT_EQ(seen, std::to_string(host) + " arguments=0 uid=" + std::to_string(uid) + " machine=org.arvel.Machine pid=2 uidvar=0 root="
+    EXPECT_EQ(seen, std::to_string(host) + " arguments=0 uid=" + std::to_string(uid) + " machine=org.arvel.Machine pid=2 root="
             + root_ + " bus=" + bus_->address() + " cwd=" + root_ + "\n");
     EXPECT_EQ(boot, (Ran {0, "startup item Arvel: pid 2, host pid " + std::to_string(host) + ", UID 0\nlogin window on the console\n"}));
 
@@ -201,7 +201,7 @@ TEST_F(AMachineService, LoginStartsTheLoginItemAsTheUserAndLogoutEndsIt)
 {
     writeLoginItem("alice", "/Applications/Agent.app", "Agent",
         "sleep 300 &\necho $! > \"$ARVEL_ROOT/records/agent-helper\"\n"
-        "echo \"$$ uid=$(id -u) gid=$(id -g) uidvar=$ARVEL_MACHINE_UID pid=$ARVEL_MACHINE_PID\" > \"$ARVEL_ROOT/records/agent\"\n"
+        "echo \"$$ uid=$(id -u) gid=$(id -g) pid=$ARVEL_MACHINE_PID\" > \"$ARVEL_ROOT/records/agent\"\n"
         "exec sleep 300\n");
     serve();
     ok({"boot"});
@@ -211,7 +211,7 @@ TEST_F(AMachineService, LoginStartsTheLoginItemAsTheUserAndLogoutEndsIt)
     const pid_t host = static_cast<pid_t>(std::stoi(seen));
     const bool root = geteuid() == 0;
     EXPECT_EQ(seen, std::to_string(host) + (root ? " uid=501 gid=20" : " uid=" + std::to_string(getuid()) + " gid=" + std::to_string(getgid()))
-            + " uidvar=501 pid=3\n");
+            + " pid=3\n");
     EXPECT_EQ(login, (Ran {0, "alice logged in: session 100001 on the console\n"
                               "login item /Applications/Agent.app: pid 3, host pid " + std::to_string(host) + ", UID 501\n"}));
     EXPECT_EQ(ok({"show", "processes"}), "  PID  HOST-PID  SESSION  COMMAND\n"
