@@ -5,38 +5,16 @@
 // The input is the settings file, then optionally "\n%%\n" and the global
 // preferences file.
 #include "Daemon/ArvelConfigPush.h"
-#include "Daemon/arveld.h"
 #include "Paths/DiskRoot.h"
-#include "support/MachineHarness.h"
+#include "fuzz/FuzzedDaemon.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string_view>
 
 namespace {
-
-struct World {
-    MachineHarness machine;
-    std::unique_ptr<Arveld> daemon;
-    std::shared_ptr<ArvelConfigPush> push;
-
-    World()
-    {
-        machine.addUser("alice", 501);
-        machine.createHomeFolder("alice");
-        machine.loadDriver();
-        daemon = std::make_unique<Arveld>();
-        if (daemon->startUp() != 0)
-            std::abort();
-        machine.login("alice");
-        machine.runFor(1);
-        push = ArvelConfigPush::create();
-    }
-};
 
 void writeFile(const std::string& systemPath, std::string_view bytes)
 {
@@ -47,7 +25,8 @@ void writeFile(const std::string& systemPath, std::string_view bytes)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static World* world = new World;
+    static FuzzedDaemon* world = new FuzzedDaemon;
+    static auto push = ArvelConfigPush::create();
     const std::string preferences = "/Users/alice/Library/Preferences";
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(hostPath(preferences), ec))
@@ -60,14 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         writeFile(preferences + "/.GlobalPreferences.plist", input.substr(split + 4));
 
     // The push the daemon makes at alice's login, wake or a driver reload.
-    world->push->pushConfiguration(nullptr);
-    // What the push posted is delivered, and what the machine noted is let
-    // go, so that nothing builds up from one input to the next.
-    world->machine.runFor(0.001);
-    world->machine.driver().clearCalls();
-    if (std::getenv("ARVEL_FUZZ_SHOW_LOG"))
-        for (const auto& line : world->machine.logLines())
-            std::fprintf(stderr, "%s\n", line.c_str());
-    world->machine.clearLog();
+    push->pushConfiguration(nullptr);
+    world->settle();
     return 0;
 }

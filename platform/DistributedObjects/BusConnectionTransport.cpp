@@ -36,6 +36,27 @@ bool isWellFormedSelector(const std::string& selector)
 
 } // namespace
 
+std::optional<Value> decodeInvocation(const std::string& selector, std::string_view arguments, std::string& refusal)
+{
+    if (!isWellFormedSelector(selector)) {
+        logError("Connection error: Refused a call with a malformed selector.\n");
+        refusal = "The selector is malformed";
+        return std::nullopt;
+    }
+    if (arguments.size() > kMaxInvocationBytes) {
+        logError("Connection error: Refused %u bytes of arguments for \"%@\".\n", static_cast<unsigned>(arguments.size()), selector);
+        refusal = "The arguments are too large";
+        return std::nullopt;
+    }
+    std::optional<Value> decoded = propertyListFromData(arguments);
+    if (!decoded || !decoded->isArray()) {
+        logError("Connection error: Arguments for \"%@\" are not a property-list array.\n", selector);
+        refusal = "The arguments are not a property-list array";
+        return std::nullopt;
+    }
+    return Value::dictionary({{"selector", selector}, {"arguments", std::move(*decoded)}});
+}
+
 struct BusConnectionTransport::Served {
     std::weak_ptr<Connection> connection;
     std::unique_ptr<sdbus::IObject> object;
@@ -93,26 +114,15 @@ bool BusConnectionTransport::registerName(const std::string& name, const std::sh
                 call.createErrorReply(sdbus::Error(kBadInvocationError, "Invoke takes a selector and property-list data")).send();
                 return;
             }
-            if (!isWellFormedSelector(selector)) {
-                logError("Connection error: Refused a call with a malformed selector.\n");
-                call.createErrorReply(sdbus::Error(kBadInvocationError, "The selector is malformed")).send();
-                return;
-            }
-            if (arguments->size() > kMaxInvocationBytes) {
-                logError("Connection error: Refused %u bytes of arguments for \"%@\".\n", static_cast<unsigned>(arguments->size()), selector);
-                call.createErrorReply(sdbus::Error(kBadInvocationError, "The arguments are too large")).send();
-                return;
-            }
-            std::optional<Value> decoded = propertyListFromData(*arguments);
-            if (!decoded || !decoded->isArray()) {
-                logError("Connection error: Arguments for \"%@\" are not a property-list array.\n", selector);
-                call.createErrorReply(sdbus::Error(kBadInvocationError, "The arguments are not a property-list array")).send();
+            std::string refusal;
+            std::optional<Value> invocation = decodeInvocation(selector, *arguments, refusal);
+            if (!invocation) {
+                call.createErrorReply(sdbus::Error(kBadInvocationError, refusal)).send();
                 return;
             }
             std::optional<Value> result;
             if (connection && connection->isValid())
-                result = connection->receiveInvocation(Value::dictionary({{"selector", selector}, {"arguments", *decoded}}),
-                    callerUserId(call.getSender()));
+                result = connection->receiveInvocation(*invocation, callerUserId(call.getSender()));
             if (!result) {
                 call.createErrorReply(sdbus::Error(kRefusedError, "The call was refused")).send();
                 return;

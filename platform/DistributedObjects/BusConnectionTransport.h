@@ -36,7 +36,9 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace sdbus {
 class IObject;
@@ -51,6 +53,12 @@ inline constexpr double kInvocationTimeoutSeconds = kBusCallTimeoutSeconds;
 inline constexpr std::size_t kMaxInvocationBytes = 4 * 1024 * 1024;
 // No selector of a protocol comes near this.
 inline constexpr std::size_t kMaxSelectorBytes = 256;
+
+// What a served call carries, checked and decoded: the invocation
+// {"selector", "arguments"} for the serving connection, or nothing, with the
+// error reply's message in `refusal` (and one logged line where the call
+// deserves one).
+std::optional<Value> decodeInvocation(const std::string& selector, std::string_view arguments, std::string& refusal);
 
 class BusConnectionTransport final : public ConnectionTransport {
 public:

@@ -90,13 +90,16 @@ public:
     // The client connections served by this end that are still valid.
     std::size_t clientCount() const;
 
+    // Serving end: the one crossing between the ends, where a transport
+    // hands over a call that arrived: {"selector", "arguments"} in, the
+    // result out; nothing when the call was refused. The caller is whom the
+    // transport knows the call came from.
+    std::optional<Value> receiveInvocation(const Value& invocation, std::uint32_t callerUid);
+
 private:
     friend class InProcessConnectionTransport;
     friend class BusConnectionTransport;
     Connection(std::shared_ptr<Port> receivePort, std::shared_ptr<Port> sendPort);
-    // The one crossing between the ends: {"selector", "arguments"} in, the
-    // result out; nothing when the call was refused.
-    std::optional<Value> receiveInvocation(const Value& invocation, std::uint32_t callerUid);
     // The same for a client of this same program: for the length of the
     // call the program is the serving end, with the ids it registered its
     // name with, as it would be in a process of its own.
