@@ -612,6 +612,10 @@ TEST_F(AProgramOnAMachineService, RefusesMalformedCallsAndKeepsServing)
     EXPECT_EQ(rawCall([](sdbus::MethodCall& call) { call << std::string("pointer.warp") << bytesOf("not a property list"); }),
         kMachineLinkBadArgumentsError);
     EXPECT_EQ(rawCall([](sdbus::MethodCall& call) {
+        call << std::string("users.named") << bytesOf(std::string("<plist><dict><key>name</key><string>a") + '\0' + "</string></dict></plist>");
+    }),
+        kMachineLinkBadArgumentsError);
+    EXPECT_EQ(rawCall([](sdbus::MethodCall& call) {
         call << std::string("pointer.warp") << std::vector<std::uint8_t>(kMachineLinkMaxArgumentBytes + 1, 0);
     }),
         kMachineLinkBadArgumentsError);

@@ -399,6 +399,7 @@ std::string publishedObject(const std::vector<std::string>& lines, const std::st
 //     nil, nothing), as it reads a dead connection.
 TEST_F(ADaemonOnThePrivateBus, AnswersMalformedMessagesWithAnErrorAndALineAndChangesNothing)
 {
+    using namespace std::string_literals;
     pid_t daemon = startDaemon({"ArvelDebug=YES"});
     auto store = waitForStore();
     ASSERT_TRUE(store);
@@ -443,7 +444,13 @@ TEST_F(ADaemonOnThePrivateBus, AnswersMalformedMessagesWithAnErrorAndALineAndCha
     EXPECT_EQ(invoke("setLoginwindowTap:", {1, 2, 3}), kBadInvocation);
     EXPECT_EQ(invoke("setLoginwindowTap:", {}), kBadInvocation);
     EXPECT_EQ(invoke("setLoginwindowTap:", plistBytes(Value::dictionary({{"on", false}}))), kBadInvocation);
-    expected.insert(expected.end(), 3, "Connection error: Arguments for \"setLoginwindowTap:\" are not a property-list array.");
+    // A string holding U+0000, in XML and as a binary UTF-16 string.
+    const std::string nulXml = "<plist><array><string>a\0b</string></array></plist>"s;
+    EXPECT_EQ(invoke("setLoginwindowTap:", std::vector<std::uint8_t>(nulXml.begin(), nulXml.end())), kBadInvocation);
+    std::string nulBinary = *binaryPropertyListData(Value::Array {Value("a\u00e9")});
+    nulBinary.replace(nulBinary.find("\x00\xE9"s), 2, "\x00\x00"s);
+    EXPECT_EQ(invoke("setLoginwindowTap:", std::vector<std::uint8_t>(nulBinary.begin(), nulBinary.end())), kBadInvocation);
+    expected.insert(expected.end(), 5, "Connection error: Arguments for \"setLoginwindowTap:\" are not a property-list array.");
 
     // Nested beyond the 512 levels a property list may have: XML, binary,
     // and a binary list that holds itself.

@@ -93,6 +93,8 @@ TEST_F(DistributedNotificationsOnThePrivateBus, DropPostsThatDoNotFitWithOneLine
     emit([&](auto& s) { s << std::string("Listed") << bytes(array) << 501u << false; });
     emit([&](auto& s) { s << std::string("Heavy") << std::vector<std::uint8_t>(1024 * 1024 + 1, 'x') << 501u << false; });
     emit([&](auto& s) { s << std::string(100000, 'N') << bytes(dictionary) << 501u << false; });
+    const std::string nul = std::string("<plist><dict><key>object</key><string>a") + '\0' + "b</string></dict></plist>";
+    emit([&](auto& s) { s << std::string("Nul") << bytes(nul) << 501u << false; });
     emit([&](auto& s) { s << std::string("Fits") << bytes(dictionary) << 501u << false; });
     ASSERT_TRUE(runLoopUntil([&] { return !here.received.empty(); }));
 
@@ -104,6 +106,7 @@ TEST_F(DistributedNotificationsOnThePrivateBus, DropPostsThatDoNotFitWithOneLine
         "DistributedNotificationCenter error: Dropped \"Listed\" from \"" + from + "\": its payload is not a dictionary.",
         "DistributedNotificationCenter error: Dropped \"Heavy\" from \"" + from + "\": its payload of 1048577 bytes is too large.",
         "DistributedNotificationCenter error: Dropped a post with a name of 100000 bytes from \"" + from + "\".",
+        "DistributedNotificationCenter error: Dropped \"Nul\" from \"" + from + "\": its payload is not a dictionary.",
     }));
 }
 
