@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -169,6 +170,35 @@ DomainRead readDomainFile(const std::string& systemPath)
     return read;
 }
 
+// A file left in place unread is logged once while it stays as it is: a
+// program reads a domain several times in one task (the daemon at each
+// push), and a user must not be able to fill the log by leaving a file
+// nobody may read.
+void logLeftInPlace(const std::string& systemPath, const std::string& line)
+{
+    struct Noted {
+        std::string line;
+        dev_t device;
+        ino_t inode;
+        struct timespec changed;
+        off_t size;
+    };
+    static std::map<std::string, Noted> noted;
+    const std::string host = hostPath(systemPath);
+    struct stat info {};
+    if (::lstat(host.c_str(), &info) == 0) {
+        auto it = noted.find(host);
+        if (it != noted.end() && it->second.line == line && it->second.device == info.st_dev
+            && it->second.inode == info.st_ino && it->second.changed.tv_sec == info.st_ctim.tv_sec
+            && it->second.changed.tv_nsec == info.st_ctim.tv_nsec && it->second.size == info.st_size)
+            return;
+        if (noted.size() >= 256)
+            noted.clear();
+        noted[host] = Noted {line, info.st_dev, info.st_ino, info.st_ctim, info.st_size};
+    }
+    logError("%s", line);
+}
+
 // Reads the file; when it exists but cannot be read, logs it and, when
 // `repair` is set, moves it aside. The caller holds the domain's lock when
 // it repairs, so that no writer's new file is moved aside in its place.
@@ -178,7 +208,7 @@ DomainRead readOrSetAside(const std::string& systemPath, bool repair)
     if (!read.wasUnreadable)
         return read;
     if (!repair) {
-        logError("Preferences error: \"%s\" cannot be read (%s).\n", systemPath, read.reason);
+        logLeftInPlace(systemPath, stringWithFormat("Preferences error: \"%s\" cannot be read (%s).\n", systemPath, read.reason));
         return read;
     }
     std::string why;
@@ -188,8 +218,9 @@ DomainRead readOrSetAside(const std::string& systemPath, bool repair)
         read.free = true;
         return read;
     }
-    logError("Preferences error: \"%s\" cannot be read (%s) and cannot be moved aside (%s); leaving it in place.\n",
-        systemPath, read.reason, why);
+    logLeftInPlace(systemPath,
+        stringWithFormat("Preferences error: \"%s\" cannot be read (%s) and cannot be moved aside (%s); leaving it in place.\n",
+            systemPath, read.reason, why));
     return read;
 }
 
@@ -279,9 +310,10 @@ Value loadPreferenceDomain(const std::string& systemPath, bool setAsideUnreadabl
             // file meanwhile, and that one must not be moved aside.
             read = readOrSetAside(systemPath, true);
         } else {
-            logError("Preferences error: \"%s\" cannot be read (%s) and cannot be moved aside (%s); leaving it in "
-                     "place.\n",
-                systemPath, read.reason, why);
+            logLeftInPlace(systemPath,
+                stringWithFormat("Preferences error: \"%s\" cannot be read (%s) and cannot be moved aside (%s); leaving it in "
+                                 "place.\n",
+                    systemPath, read.reason, why));
         }
     }
     if (wasUnreadable)

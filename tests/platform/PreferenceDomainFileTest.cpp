@@ -153,6 +153,11 @@ TEST_F(APreferenceDomainFile, OfAnotherOwnerIsRefusedAndNeitherMovedNorReplaced)
     const std::string refused = "Preferences error: \"" + kDomainFile
         + "\" cannot be read (owned by UID 501, not UID 0) and cannot be moved aside (it belongs to UID 501); leaving it "
           "in place.";
+    // Said once while the file stays as it is; again once it changed.
+    EXPECT_TRUE(loadPreferenceDomain(kDomainFile).isNil());
+    EXPECT_EQ(machine.logLines(), (std::vector<std::string> {refused}));
+    ASSERT_EQ(::chmod(hostPath(kDomainFile).c_str(), 0600), 0);
+    EXPECT_TRUE(loadPreferenceDomain(kDomainFile).isNil());
     EXPECT_EQ(machine.logLines(), (std::vector<std::string> {refused, refused}));
     EXPECT_EQ(machine.readDomain(kDomainFile), Value::dictionary({{"A", 1}}));
 }
