@@ -22,7 +22,7 @@
 #include "Bus/MessageBus.h"
 #include "Common/ArvelDriverAccessProtocol.h"
 #include "RunLoop/Clock.h"
-#include "machine/service/MachineService.h"
+#include "service/MachineService.h"
 #include "LatencyFigures.h"
 #include "support/PrivateBus.h"
 

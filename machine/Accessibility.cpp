@@ -1,6 +1,5 @@
 #include "Accessibility.h"
 
-#include "Notifications/DistributedNotificationCenter.h"
 #include "Processes.h"
 
 #include <algorithm>
@@ -24,8 +23,8 @@ void Accessibility::setEnabled(bool on)
     if (enabled_ == on)
         return;
     enabled_ = on;
-    // The system tells every session, each through its own queue.
-    DistributedNotificationHub::shared().post(kNoLoginSession, Notification {"com.apple.accessibility.api", Value(), nullptr, Value()}, true);
+    if (switchObserver_)
+        switchObserver_();
 }
 
 Accessibility::Tree* Accessibility::treeFor(int pid)
@@ -167,40 +166,40 @@ ElementRef Accessibility::defaultButtonOf(const ElementRef& window) const
 int Accessibility::copyAttribute(const ElementRef& ref, const std::string& name, Attribute& value)
 {
     if (!enabled_)
-        return ax::kAPIDisabled;
+        return kAXErrorAPIDisabled;
     Tree* tree = treeFor(ref.pid);
     if (!tree)
-        return ax::kInvalidUIElement;
+        return kAXErrorInvalidUIElement;
     auto it = tree->elements.find(ref.element);
     if (it == tree->elements.end())
-        return ax::kInvalidUIElement;
+        return kAXErrorInvalidUIElement;
     const Element& e = it->second;
     if (name == "AXRole") {
         value = Value(e.role);
-        return ax::kSuccess;
+        return kAXErrorSuccess;
     }
     if (ref.element == 0 && name == "AXFrontmost") {
         auto failing = frontmostFailures_.find(ref.pid);
         if (failing != frontmostFailures_.end() && failing->second != 0) {
             if (failing->second > 0)
                 --failing->second;
-            return ax::kCannotComplete;
+            return kAXErrorCannotComplete;
         }
         const Process* front = processes_.frontProcess();
         value = Value(front && front->pid == ref.pid);
-        return ax::kSuccess;
+        return kAXErrorSuccess;
     }
     if (ref.element == 0 && name == "AXFocusedWindow") {
         if (tree->focusedWindow == 0)
-            return ax::kNoValue;
+            return kAXErrorNoValue;
         value = ElementRef {ref.pid, tree->focusedWindow};
-        return ax::kSuccess;
+        return kAXErrorSuccess;
     }
     auto attribute = e.attributes.find(name);
     if (attribute == e.attributes.end())
-        return ax::kNoValue;
+        return kAXErrorNoValue;
     value = attribute->second;
-    return ax::kSuccess;
+    return kAXErrorSuccess;
 }
 
 int Accessibility::createObserver(int pid, Delivery delivery)
@@ -220,29 +219,29 @@ int Accessibility::addNotification(int observer, const ElementRef& ref, const st
 {
     auto it = observers_.find(observer);
     if (it == observers_.end())
-        return ax::kInvalidUIElementObserver;
+        return kAXErrorInvalidUIElementObserver;
     if (!enabled_)
-        return ax::kAPIDisabled;
+        return kAXErrorAPIDisabled;
     if (!exists(ref))
-        return ax::kInvalidUIElement;
+        return kAXErrorInvalidUIElement;
     if (it->second.pid != ref.pid)
-        return ax::kIllegalArgument;
+        return kAXErrorIllegalArgument;
     Registration r {observer, ref, notification};
     if (std::find(registrations_.begin(), registrations_.end(), r) != registrations_.end())
-        return ax::kNotificationAlreadyRegistered;
+        return kAXErrorNotificationAlreadyRegistered;
     registrations_.push_back(std::move(r));
-    return ax::kSuccess;
+    return kAXErrorSuccess;
 }
 
 int Accessibility::removeNotification(int observer, const ElementRef& ref, const std::string& notification)
 {
     if (!observers_.count(observer))
-        return ax::kInvalidUIElementObserver;
+        return kAXErrorInvalidUIElementObserver;
     auto it = std::find(registrations_.begin(), registrations_.end(), Registration {observer, ref, notification});
     if (it == registrations_.end())
-        return ax::kNotificationNotRegistered;
+        return kAXErrorNotificationNotRegistered;
     registrations_.erase(it);
-    return ax::kSuccess;
+    return kAXErrorSuccess;
 }
 
 std::vector<std::string> Accessibility::registrationsForPid(int pid) const

@@ -18,6 +18,8 @@
 // Results are the Accessibility API's error codes (AXError values).
 #pragma once
 
+#include "Accessibility/AXError.h"
+
 #include "Foundation/Value.h"
 #include "Geometry.h"
 
@@ -52,20 +54,6 @@ struct ButtonSpec {
     std::optional<bool> enabled = true;
 };
 
-namespace ax {
-inline constexpr int kSuccess = 0;
-inline constexpr int kFailure = -25200;
-inline constexpr int kIllegalArgument = -25201;
-inline constexpr int kInvalidUIElement = -25202;
-inline constexpr int kInvalidUIElementObserver = -25203;
-inline constexpr int kCannotComplete = -25204;
-inline constexpr int kAttributeUnsupported = -25205;
-inline constexpr int kNotificationUnsupported = -25207;
-inline constexpr int kNotificationAlreadyRegistered = -25209;
-inline constexpr int kNotificationNotRegistered = -25210;
-inline constexpr int kAPIDisabled = -25211;
-inline constexpr int kNoValue = -25212;
-} // namespace ax
 
 class Accessibility {
 public:
@@ -84,6 +72,10 @@ public:
     // Changing it posts "com.apple.accessibility.api" to every session.
     bool enabled() const { return enabled_; }
     void setEnabled(bool on);
+    // Told each time the switch changes: the system then tells every
+    // session ("com.apple.accessibility.api"), which whoever hosts the model
+    // does through its notification centre.
+    void setSwitchObserver(std::function<void()> observer) { switchObserver_ = std::move(observer); }
 
     // Verbs. A new window becomes its process's focused window unless told
     // otherwise; a sheet never does (its parent keeps the focus). 0 when the
@@ -120,6 +112,7 @@ public:
     void reset();
 
 private:
+    std::function<void()> switchObserver_;
     struct Element {
         std::string role;
         std::map<std::string, Attribute> attributes;

@@ -1,5 +1,7 @@
 #include "MachineLink/LocalMachineLink.h"
 
+#include "Notifications/DistributedNotificationCenter.h"
+
 #include "IOKit/IOReturn.h"
 #include "RunLoop/Clock.h"
 #include "machine/Machine.h"
@@ -43,7 +45,16 @@ machine::ElementRef elementOf(const MachineLink::Element& e)
 
 } // namespace
 
-LocalMachineLink::LocalMachineLink() : machine_(machine::Machine::shared()) {}
+LocalMachineLink::LocalMachineLink() : LocalMachineLink(machine::Machine::shared()) {}
+
+LocalMachineLink::LocalMachineLink(machine::Machine& machine) : machine_(machine)
+{
+    // The system tells every session, each through its own queue.
+    machine_.accessibility().setSwitchObserver([] {
+        DistributedNotificationHub::shared().post(
+            kNoLoginSession, Notification {"com.apple.accessibility.api", Value(), nullptr, Value()}, true);
+    });
+}
 
 std::uint32_t LocalMachineLink::callerUserId() const
 {

@@ -19,7 +19,7 @@ class LocalMachineLink final : public MachineLink {
 public:
     // The model of this program.
     LocalMachineLink();
-    explicit LocalMachineLink(machine::Machine& machine) : machine_(machine) {}
+    explicit LocalMachineLink(machine::Machine& machine);
 
     machine::Machine& machine() { return machine_; }
     // Who calls from now on; nothing: the program's own effective user.

@@ -1,4 +1,5 @@
 #include "Accessibility/AXObserver.h"
+#include "MachineLink/MachineLink.h"
 #include "Accessibility/AXUIElement.h"
 #include "Notifications/DistributedNotificationCenter.h"
 #include "RunLoop/Clock.h"
@@ -33,6 +34,9 @@ protected:
 
     TheAccessibilityAPI()
     {
+        // The program hosts the model through its in-process link, which
+        // passes the model's news on to the system.
+        MachineLink::shared();
         m.reset();
         editor = m.processes().launch({"Editor", "", "/Applications/Editor.app", "ttxt"}).pid;
     }

@@ -21,7 +21,7 @@
 // machine told which user it is meant to be. "status" reaps it once ended.
 // An unknown verb answers "unknown verb".
 #include "MachineLink/MachineLinkProtocol.h"
-#include "MachineLink/MachineLinkService.h"
+#include "service/MachineLinkService.h"
 #include "machine/Machine.h"
 
 #include <sdbus-c++/sdbus-c++.h>

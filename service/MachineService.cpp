@@ -1,14 +1,14 @@
-#include "machine/service/MachineService.h"
+#include "service/MachineService.h"
 
 #include "Bus/BusPeerCredentials.h"
 #include "Bus/MessageBus.h"
-#include "MachineLink/MachineLinkService.h"
+#include "service/MachineLinkService.h"
 #include "Log/Log.h"
 #include "RunLoop/Clock.h"
 #include "RunLoop/RunLoop.h"
 #include "machine/Machine.h"
-#include "machine/service/HostPrograms.h"
-#include "machine/service/MachineCommands.h"
+#include "service/HostPrograms.h"
+#include "service/MachineCommands.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 

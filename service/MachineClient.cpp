@@ -1,7 +1,7 @@
-#include "machine/service/MachineClient.h"
+#include "service/MachineClient.h"
 
 #include "Bus/MessageBus.h"
-#include "machine/service/MachineService.h"
+#include "service/MachineService.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 

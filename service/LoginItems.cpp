@@ -1,4 +1,4 @@
-#include "machine/service/LoginItems.h"
+#include "service/LoginItems.h"
 
 #include "Foundation/PropertyList.h"
 #include "Paths/DiskRoot.h"

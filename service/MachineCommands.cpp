@@ -1,12 +1,12 @@
-#include "machine/service/MachineCommands.h"
+#include "service/MachineCommands.h"
 
 #include "Foundation/Format.h"
 #include "Paths/DiskRoot.h"
 #include "RunLoop/Clock.h"
 #include "machine/Machine.h"
-#include "machine/service/ApplicationBundle.h"
-#include "machine/service/LoginItems.h"
-#include "machine/service/StartupItems.h"
+#include "service/ApplicationBundle.h"
+#include "service/LoginItems.h"
+#include "service/StartupItems.h"
 
 #include <cerrno>
 #include <cmath>

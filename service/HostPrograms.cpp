@@ -1,4 +1,4 @@
-#include "machine/service/HostPrograms.h"
+#include "service/HostPrograms.h"
 
 #include "Bus/MessageBus.h"
 #include "Log/Log.h"

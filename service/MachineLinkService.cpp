@@ -1,4 +1,4 @@
-#include "MachineLink/MachineLinkService.h"
+#include "service/MachineLinkService.h"
 
 #include "Accessibility/AXError.h"
 #include "Bus/BusPeerCredentials.h"

@@ -1,4 +1,4 @@
-#include "machine/service/StartupItems.h"
+#include "service/StartupItems.h"
 
 #include "Paths/DiskRoot.h"
 

@@ -1,8 +1,8 @@
 // The command verbs on the in-process machine: what each one answers, what
 // it changes, and that bad words change nothing. Real programs are started
 // through a starter that only records what it was asked.
-#include "machine/service/MachineCommands.h"
-#include "machine/service/DiskFixture.h"
+#include "service/MachineCommands.h"
+#include "service/DiskFixture.h"
 #include "support/MachineHarness.h"
 
 #include "IOKit/IOReturn.h"

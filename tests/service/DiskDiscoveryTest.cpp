@@ -1,9 +1,9 @@
 // What the machine finds on its disk: startup items, login items and the
 // application bundles they name.
-#include "machine/service/ApplicationBundle.h"
-#include "machine/service/LoginItems.h"
-#include "machine/service/StartupItems.h"
-#include "machine/service/DiskFixture.h"
+#include "service/ApplicationBundle.h"
+#include "service/LoginItems.h"
+#include "service/StartupItems.h"
+#include "service/DiskFixture.h"
 
 #include <gtest/gtest.h>
 

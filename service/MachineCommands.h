@@ -14,7 +14,7 @@
 // process quits (hostProgramEnded).
 #pragma once
 
-#include "machine/service/ProgramStarter.h"
+#include "service/ProgramStarter.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "machine/service/ApplicationBundle.h"
+#include "service/ApplicationBundle.h"
 
 #include "Foundation/PropertyList.h"
 #include "Paths/DiskRoot.h"

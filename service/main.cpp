@@ -5,9 +5,9 @@
 //   arvel-machine VERB ...             one command, performed by the running service
 #include "Log/Log.h"
 #include "Paths/DiskRoot.h"
-#include "machine/service/MachineClient.h"
-#include "machine/service/MachineCommands.h"
-#include "machine/service/MachineService.h"
+#include "service/MachineClient.h"
+#include "service/MachineCommands.h"
+#include "service/MachineService.h"
 
 #include <cstdio>
 #include <cstdlib>

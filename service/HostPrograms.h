@@ -22,7 +22,7 @@
 // service leaves no process behind.
 #pragma once
 
-#include "machine/service/ProgramStarter.h"
+#include "service/ProgramStarter.h"
 
 #include <functional>
 #include <memory>
