@@ -6,9 +6,6 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 const char* const kDefaultRunLoopMode = "kCFRunLoopDefaultMode";
 const char* const kModalPanelRunLoopMode = "NSModalPanelRunLoopMode";
@@ -103,25 +100,22 @@ RunLoop& RunLoop::current()
     return *loop;
 }
 
-RunLoop::RunLoop()
-{
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+RunLoop::RunLoop() : pump_(std::make_unique<PollRunLoopPump>()) {}
 
 RunLoop::~RunLoop()
 {
     for (auto& entry : sources_)
         std::erase(entry.item->loops_, this);
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
+}
+
+void RunLoop::setPump(std::unique_ptr<RunLoopPump> pump)
+{
+    pump_ = pump ? std::move(pump) : std::make_unique<PollRunLoopPump>();
 }
 
 void RunLoop::wakeUp()
 {
-    if (wakeFd_ >= 0) {
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    }
+    pump_->wakeUp();
 }
 
 std::set<RunLoopMode> RunLoop::expandModes(const RunLoopMode& mode)
@@ -245,50 +239,40 @@ RunLoop::Pass RunLoop::runOnePass(const RunLoopMode& mode, double limitDate, boo
         }
     }
 
-    // File descriptors, waiting for them (or the next timer) when allowed.
+    // File descriptors, waiting for them (or the next timer) in the pump
+    // when allowed; under a virtual clock the pump only looks.
     std::vector<std::shared_ptr<FileDescriptorSource>> watched;
-    std::vector<pollfd> fds;
-    fds.push_back({wakeFd_, POLLIN, 0});
+    std::vector<RunLoopPump::Watch> watches;
     for (const auto& entry : fdSources_) {
         if (entry.item->isValid() && entry.modes.count(mode)) {
-            short events = 0;
-            if (entry.item->events() & FileDescriptorSource::Readable)
-                events |= POLLIN;
-            if (entry.item->events() & FileDescriptorSource::Writable)
-                events |= POLLOUT;
-            fds.push_back({entry.item->fileDescriptor(), events, 0});
+            RunLoopPump::Watch watch;
+            watch.fd = entry.item->fileDescriptor();
+            watch.readable = entry.item->events() & FileDescriptorSource::Readable;
+            watch.writable = entry.item->events() & FileDescriptorSource::Writable;
+            watches.push_back(watch);
             watched.push_back(entry.item);
         }
     }
-    int timeoutMs = 0;
+    double timeout = 0;
     bool handled = pass.handledTimer || pass.handledSource;
-    if (mayWait && !handled && !clock.isVirtual()) {
-        double until = std::min(nextTimerDate(mode), limitDate);
-        double wait = until - clock.now();
-        if (wait > 0)
-            timeoutMs = static_cast<int>(std::min(std::ceil(wait * 1000.0), 3600000.0));
-    }
-    int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (ready > 0) {
-        if (fds[0].revents & POLLIN) {
-            uint64_t count;
-            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
-        }
-        for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (!fds[i].revents || !watched[i - 1]->isValid())
+    if (mayWait && !handled && !clock.isVirtual())
+        timeout = std::max(0.0, std::min(nextTimerDate(mode), limitDate) - clock.now());
+    if (pump_->wait(watches, timeout)) {
+        for (std::size_t i = 0; i < watches.size(); ++i) {
+            const auto& watch = watches[i];
+            if (!watched[i]->isValid())
                 continue;
-            int readyEvents = 0;
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
-                readyEvents |= FileDescriptorSource::Readable;
-            if (fds[i].revents & POLLOUT)
-                readyEvents |= FileDescriptorSource::Writable;
-            if (fds[i].revents & POLLNVAL) {
+            if (watch.invalid) {
                 // A closed descriptor would be reported for ever; drop it.
-                watched[i - 1]->invalidate();
+                watched[i]->invalidate();
                 continue;
             }
-            if (watched[i - 1]->callback_)
-                watched[i - 1]->callback_(fds[i].fd, readyEvents);
+            int readyEvents = (watch.readyToRead ? FileDescriptorSource::Readable : 0)
+                | (watch.readyToWrite ? FileDescriptorSource::Writable : 0);
+            if (!readyEvents)
+                continue;
+            if (watched[i]->callback_)
+                watched[i]->callback_(watch.fd, readyEvents);
             pass.handledSource = true;
         }
     }

@@ -10,7 +10,14 @@
 // it returns. runUntilDate() runs until the date has come, whatever else
 // happens; under a virtual clock, time jumps straight to the next timer when
 // nothing is ready, so a test of a 30.5 s wait takes no real time.
+//
+// Each pass has two halves: the loop serves what is due, then its pump
+// (RunLoopPump.h) waits for what comes next. The default pump waits in
+// poll(); a GUI toolkit installs its own with setPump(), and the same
+// loop, nested runs and modes included, then serves the toolkit's events too.
 #pragma once
+
+#include "RunLoop/RunLoopPump.h"
 
 #include <atomic>
 #include <functional>
@@ -134,6 +141,10 @@ public:
     // Drops every source and timer (tests start from a clean loop).
     void removeAllSourcesForTesting();
 
+    // The waiting half of each pass; null puts the default (poll) pump back.
+    // A pump is set between runs, never from inside one.
+    void setPump(std::unique_ptr<RunLoopPump> pump);
+
 private:
     friend class RunLoopSource;
     RunLoop();
@@ -158,6 +169,6 @@ private:
         bool stopped = false;
     };
     std::vector<RunFrame> frames_;
-    int wakeFd_ = -1;
+    std::unique_ptr<RunLoopPump> pump_;
     std::uint64_t nextTimerOrder_ = 0;
 };

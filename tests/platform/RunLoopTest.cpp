@@ -167,3 +167,77 @@ TEST(ARunLoopOnTheSystemClock, WakesForASignalFromAnotherThread)
     EXPECT_LT(currentDate() - start, 5.0);
     loop.removeAllSourcesForTesting();
 }
+
+namespace {
+
+// A pump that answers as a toolkit's would, and notes what it was asked.
+class ScriptedPump final : public RunLoopPump {
+public:
+    std::vector<double> timeouts;
+    std::vector<int> watchedFds;
+    int readyFd = -1;
+    int wakeUps = 0;
+
+    bool wait(std::vector<Watch>& watches, double timeoutSeconds) override
+    {
+        timeouts.push_back(timeoutSeconds);
+        bool any = false;
+        for (Watch& watch : watches) {
+            watchedFds.push_back(watch.fd);
+            watch.readyToRead = watch.fd == readyFd;
+            any = any || watch.readyToRead;
+        }
+        readyFd = -1;
+        return any;
+    }
+    void wakeUp() override { ++wakeUps; }
+};
+
+} // namespace
+
+TEST(ARunLoopOnTheSystemClock, WaitsInItsPumpUntilTheNextTimerAndServesWhatThePumpFoundReady)
+{
+    RunLoop& loop = RunLoop::current();
+    auto owned = std::make_unique<ScriptedPump>();
+    ScriptedPump& pump = *owned;
+    loop.setPump(std::move(owned));
+    int served = 0;
+    auto source = FileDescriptorSource::create(42, FileDescriptorSource::Readable, [&](int fd, int events) {
+        served += fd == 42 && events == FileDescriptorSource::Readable;
+    });
+    loop.addFileDescriptorSource(source, kModalPanelRunLoopMode);
+    pump.readyFd = 42;
+    EXPECT_EQ(loop.runInMode(kModalPanelRunLoopMode, currentDate() + 60, true), RunLoop::RunResult::HandledSource);
+    EXPECT_EQ(served, 1);
+    ASSERT_EQ(pump.timeouts.size(), 1u);
+    EXPECT_GT(pump.timeouts[0], 59.0);
+    EXPECT_EQ(pump.watchedFds, std::vector<int> {42});
+
+    // A timer due in a second bounds the wait; a signalled source wakes the pump.
+    pump.timeouts.clear();
+    auto timer = Timer::create(1.0, false, [](Timer&) {});
+    loop.addTimer(timer, kModalPanelRunLoopMode);
+    loop.runModeBeforeDate(kModalPanelRunLoopMode, currentDate() + 60);
+    ASSERT_EQ(pump.timeouts.size(), 1u);
+    EXPECT_LE(pump.timeouts[0], 1.0);
+    auto signalled = RunLoopSource::create([] {});
+    loop.addSource(signalled, kModalPanelRunLoopMode);
+    signalled->signal();
+    EXPECT_EQ(pump.wakeUps, 1);
+    loop.removeAllSourcesForTesting();
+    loop.setPump(nullptr);
+}
+
+TEST_F(ARunLoop, NeverLetsItsPumpWaitUnderAVirtualClock)
+{
+    auto owned = std::make_unique<ScriptedPump>();
+    ScriptedPump& pump = *owned;
+    loop.setPump(std::move(owned));
+    auto timer = Timer::scheduledTimer(30.5, false, [&](Timer&) { events.push_back("fired"); });
+    loop.runUntilDate(start + 40);
+    EXPECT_EQ(events, std::vector<std::string> {"fired"});
+    EXPECT_FALSE(pump.timeouts.empty());
+    for (double timeout : pump.timeouts)
+        EXPECT_EQ(timeout, 0.0);
+    loop.setPump(nullptr);
+}
