@@ -1,5 +1,6 @@
 #include "Unix/Identity.h"
 
+#include "Environment/Environment.h"
 #include "MachineLink/MachineLink.h"
 
 #include <algorithm>
@@ -16,8 +17,7 @@ namespace {
 
 bool stayInForeground()
 {
-    const char* value = std::getenv(kNoDetachVariable);
-    return value && std::string(value) == "1";
+    return environmentValue(kNoDetachVariable) == "1";
 }
 
 // Detaching from a machine that runs as a service: the service reaps every

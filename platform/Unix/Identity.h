@@ -60,7 +60,6 @@ std::optional<Passwd> getpwuid(uid_t uid);
 // detached. On a machine service the child tells the machine which real
 // process it now is before the parent ends, so that the service, which
 // reaps what it started, never takes the program for gone.
-inline constexpr const char* kNoDetachVariable = "ARVEL_NO_DETACH";
 int daemon(int nochdir, int noclose);
 
 // A program started on the host calls this first: the machine's notion of
