@@ -397,7 +397,7 @@ TEST_F(TheDaemonAcrossSleep, StopsListeningWhenItGoes)
     startQuietly();
     EXPECT_EQ(world.power().clientCount(), 1u);
     daemon.reset();
-    resetDaemonObjects();
+    releaseSharedInstances();
     EXPECT_EQ(world.power().clientCount(), 0u);
     world.sleep();
     world.runFor(1);

@@ -148,7 +148,7 @@ TEST_F(AConsoleUser, LooksForNoHomeOfAUserTheMachineDoesNotKnow)
 TEST_F(AConsoleUser, ReportsEachStepOfItsSetUpThatFailsAndTriesAgainNextTime)
 {
     consoleUser.reset();
-    ArvelConsoleUser::resetSharedInstanceForTesting();
+    releaseSharedInstances();
     struct Case {
         const char* operation;
         const char* line;

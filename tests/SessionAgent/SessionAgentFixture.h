@@ -10,6 +10,7 @@
 #include "Daemon/ArvelConsoleUser.h"
 #include "Daemon/ArvelDOServer.h"
 #include "Daemon/ArvelDriverAccess.h"
+#include "Foundation/SharedInstance.h"
 #include "Notifications/DistributedNotificationCenter.h"
 #include "SessionAgent/ArvelDefaultButton.h"
 #include "SessionAgent/ArvelFrontApplication.h"

@@ -2,7 +2,8 @@
 //
 // It gives the test its own disk root (a temporary folder), a virtual clock,
 // a capturing log, a clean run loop, notification centre, name server and
-// I/O Kit handle table, and a machine with only root on it. The verbs change
+// I/O Kit handle table, no shared instances of the system's classes, and a
+// machine with only root on it. The verbs change
 // the machine as the world would (the driver loads, a user logs in, a home
 // folder appears); the system hears of each change through its run-loop
 // sources, so nothing happens in the system until runFor() serves the run
