@@ -3,7 +3,7 @@
 #include "Common/ArvelHIDAccess.h"
 #include "Common/ArvelUserDefaults.h"
 #include "Daemon/ArvelConsoleUser.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/ArvelDriverAccess.h"
 #include "Daemon/ArvelSystemDefaults.h"
 #include "Daemon/ArvelSystemPower.h"

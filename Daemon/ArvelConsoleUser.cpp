@@ -1,6 +1,6 @@
 #include "ArvelConsoleUser.h"
 
-#include "ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Foundation/FileManager.h"
 #include "Foundation/Format.h"
 #include "Log/Log.h"

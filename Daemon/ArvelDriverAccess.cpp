@@ -1,6 +1,6 @@
 #include "ArvelDriverAccess.h"
 
-#include "ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Log/Log.h"
 #include "Notifications/NotificationCenter.h"
 #include "RunLoop/Clock.h"

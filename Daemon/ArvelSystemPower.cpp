@@ -1,7 +1,7 @@
 #include "Daemon/ArvelSystemPower.h"
 
 #include "Daemon/ArvelConsoleUser.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Log/Log.h"
 #include "RunLoop/RunLoop.h"
 

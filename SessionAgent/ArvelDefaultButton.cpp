@@ -1,6 +1,6 @@
 #include "ArvelDefaultButton.h"
 
-#include "ArvelSessionAgentApp.h"
+#include "Common/ArvelNotifications.h"
 #include "Carbon/CarbonEvents.h"
 #include "Common/ArvelUserDefaults.h"
 #include "CoreGraphics/CGRemoteOperation.h"
@@ -97,7 +97,7 @@ bool ArvelDefaultButton::init()
     if (!keepNeeded(userDefaults, ArvelUserDefaults::sharedInstance(), "ArvelDefaultButton error: Unable to obtain user defaults.\n"))
         return false;
     DistributedNotificationCenter::defaultCenter().addObserver(
-        this, [this](const Notification& n) { prefChange(n); }, "com.tessmoor.Arvel.PrefChange");
+        this, [this](const Notification& n) { prefChange(n); }, kArvelPrefChangeNotification);
     loginWindowPID = _findLoginWindowPID();
     if (loginWindowPID == 0)
         logError("ArvelDefaultButton error: Unable to obtain loginwindow PID.\n");

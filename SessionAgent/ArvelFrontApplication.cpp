@@ -1,6 +1,6 @@
 #include "ArvelFrontApplication.h"
 
-#include "ArvelSessionAgentApp.h"
+#include "Common/ArvelNotifications.h"
 #include "Common/ArvelDriverAccessProtocol.h"
 #include "Common/ArvelUserDefaults.h"
 #include "Log/Log.h"
@@ -32,7 +32,7 @@ bool ArvelFrontApplication::init()
     if (!keepNeeded(userDefaults, ArvelUserDefaults::sharedInstance(), "ArvelFrontApplication error: Unable to obtain user defaults.\n"))
         return false;
     DistributedNotificationCenter::defaultCenter().addObserver(
-        this, [this](const Notification& n) { prefChange(n); }, "com.tessmoor.Arvel.PrefChange");
+        this, [this](const Notification& n) { prefChange(n); }, kArvelPrefChangeNotification);
     NotificationCenter::defaultCenter().addObserver(
         this, [this](const Notification& n) { applicationChange(n); }, kArvelAppSwitchNotification);
     return true;

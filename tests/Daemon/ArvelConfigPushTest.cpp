@@ -2,7 +2,7 @@
 // the driver change on the simulated machine, and the driver, the HID system
 // and the login sessions show what the daemon made of it.
 #include "Daemon/ArvelConfigPush.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/arveld.h"
 #include "IOKit/IOReturn.h"
 #include "Foundation/PropertyList.h"

@@ -1,5 +1,5 @@
 #include "Daemon/ArvelConsoleUser.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "tests/Daemon/DaemonFixture.h"
 
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/ArvelDriverAccess.h"
 #include "IOKit/IOKitLib.h"
 #include "tests/Daemon/DaemonFixture.h"

@@ -14,7 +14,7 @@
 // time they were written at and their syslog priority), the notifications
 // the daemon posted, and what the HID system and the driver hold.
 #include "Common/ArvelDriverAccessProxy.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/arveld.h"
 #include "Environment/Environment.h"
 #include "Foundation/Format.h"
