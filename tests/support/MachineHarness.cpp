@@ -95,7 +95,6 @@ std::uint32_t MachineHarness::loginSession(const std::string& name)
 void MachineHarness::runAsProcess(int pid)
 {
     machine().setProgramPid(pid);
-    DistributedNotificationCenter::setDefaultSession(machine().programSession());
 }
 
 void MachineHarness::runFor(double seconds)

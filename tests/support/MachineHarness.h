@@ -89,7 +89,8 @@ public:
     // Fast user switching: the session takes the console.
     bool switchToSession(std::uint32_t id) { return machine().loginSessions().switchTo(id); }
     // The program under test is this process of the machine: its own pid,
-    // its login session, the session of its distributed notifications.
+    // its login session, the session of its distributed notifications (for
+    // a default centre made from now on).
     void runAsProcess(int pid);
     void setSystemVersion(std::uint32_t version) { machine().setSystemVersion(version); }
     // Virtual seconds since the harness was made (or since the last mark),
