@@ -162,6 +162,14 @@ std::optional<Passwd> getpwuid(uid_t uid)
     return Passwd {user->name, user->uid, user->gid, user->home};
 }
 
+std::optional<Passwd> getpwnam(const std::string& name)
+{
+    auto user = MachineLink::shared().userNamed(name);
+    if (!user)
+        return std::nullopt;
+    return Passwd {user->name, user->uid, user->gid, user->home};
+}
+
 int daemon(int nochdir, int noclose)
 {
     auto& link = MachineLink::shared();
