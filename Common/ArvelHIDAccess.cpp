@@ -5,29 +5,6 @@
 #include "IOKit/IOKitLib.h"
 #include "Log/Log.h"
 
-namespace {
-
-std::shared_ptr<ArvelHIDAccess>& sharedSlot()
-{
-    static std::shared_ptr<ArvelHIDAccess> shared;
-    return shared;
-}
-
-} // namespace
-
-std::shared_ptr<ArvelHIDAccess> ArvelHIDAccess::sharedInstance()
-{
-    auto& shared = sharedSlot();
-    if (!shared)
-        shared = create();
-    return shared;
-}
-
-void ArvelHIDAccess::resetSharedInstanceForTesting()
-{
-    sharedSlot().reset();
-}
-
 std::shared_ptr<ArvelHIDAccess> ArvelHIDAccess::create()
 {
     if (allocationFails("ArvelHIDAccess")) {

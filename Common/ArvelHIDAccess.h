@@ -7,6 +7,7 @@
 // and nothing is retried.
 #pragma once
 
+#include "Foundation/SharedInstance.h"
 #include "Foundation/Value.h"
 #include "IOKit/IOTypes.h"
 
@@ -14,16 +15,12 @@
 #include <optional>
 #include <string>
 
-class ArvelHIDAccess {
+class ArvelHIDAccess : public SharedInstance<ArvelHIDAccess> {
 public:
-    static std::shared_ptr<ArvelHIDAccess> sharedInstance();
-    static void resetSharedInstanceForTesting();
     // A new object (the daemon's configuration push keeps one of its own);
     // nil when no master port is to be had.
     static std::shared_ptr<ArvelHIDAccess> create();
     ~ArvelHIDAccess();
-    ArvelHIDAccess(const ArvelHIDAccess&) = delete;
-    ArvelHIDAccess& operator=(const ArvelHIDAccess&) = delete;
 
     // Sends the whole dictionary to the HID system; nil is refused.
     void setHIDConfig(const Value& config);
@@ -38,4 +35,8 @@ private:
     io_service_t _findHIDSystem();
 
     mach_port_t masterPort;
+
+    friend class SharedInstance<ArvelHIDAccess>;
+    // create() says why it failed.
+    static constexpr const char* kSharedInstanceFailure = nullptr;
 };

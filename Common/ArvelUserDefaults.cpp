@@ -113,12 +113,6 @@ Value cornerDictionary(const ArvelCornerActionAndData& pair)
     return corner;
 }
 
-std::shared_ptr<ArvelUserDefaults>& sharedStore()
-{
-    static std::shared_ptr<ArvelUserDefaults> store;
-    return store;
-}
-
 std::int32_t readInteger(const Value& prefs, const IntegerSetting& s)
 {
     auto v = storedInteger(prefs[s.key]);
@@ -163,17 +157,6 @@ double readPointerSpeed(const PointerSpeed& setting)
 
 // ---- Life and storage
 
-std::shared_ptr<ArvelUserDefaults> ArvelUserDefaults::sharedInstance()
-{
-    auto& store = sharedStore();
-    if (!store) {
-        store = create();
-        if (!store)
-            logError("ArvelUserDefaults error: Unable to allocate a user defaults object.\n");
-    }
-    return store;
-}
-
 std::shared_ptr<ArvelUserDefaults> ArvelUserDefaults::create()
 {
     if (allocationFails("ArvelUserDefaults"))
@@ -183,11 +166,6 @@ std::shared_ptr<ArvelUserDefaults> ArvelUserDefaults::create()
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-}
-
-void ArvelUserDefaults::resetSharedInstanceForTesting()
-{
-    sharedStore().reset();
 }
 
 ArvelUserDefaults::ArvelUserDefaults()

@@ -21,6 +21,7 @@
 #pragma once
 
 #include "Common/ArvelActionPairs.h"
+#include "Foundation/SharedInstance.h"
 #include "Foundation/Value.h"
 
 #include <cstdint>
@@ -32,19 +33,11 @@
 
 class NSUserDefaults;
 
-class ArvelUserDefaults {
+class ArvelUserDefaults : public SharedInstance<ArvelUserDefaults> {
 public:
-    // The process-wide store, created on first use; nil (with one logged
-    // error line) when it cannot be created, and the next call tries again.
-    static std::shared_ptr<ArvelUserDefaults> sharedInstance();
     // A new store read afresh from the effective user's domain (and brought
     // to the current format); nil when it cannot be created.
     static std::shared_ptr<ArvelUserDefaults> create();
-    // Lets the shared store go, so that the next sharedInstance() builds one.
-    static void resetSharedInstanceForTesting();
-
-    ArvelUserDefaults(const ArvelUserDefaults&) = delete;
-    ArvelUserDefaults& operator=(const ArvelUserDefaults&) = delete;
 
     // Replaces the working copy with the stored domain.
     void syncFromDisk();
@@ -169,4 +162,8 @@ private:
 
     std::shared_ptr<NSUserDefaults> theDefaults;
     Value thePrefs;
+
+    friend class SharedInstance<ArvelUserDefaults>;
+    static constexpr const char* kSharedInstanceFailure
+        = "ArvelUserDefaults error: Unable to allocate a user defaults object.\n";
 };

@@ -3,11 +3,12 @@
 #include "Common/ArvelHIDAccess.h"
 #include "Common/ArvelUserDefaults.h"
 #include "Daemon/ArvelConsoleUser.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/ArvelDriverAccess.h"
 #include "Daemon/ArvelSystemDefaults.h"
 #include "Daemon/ArvelSystemPower.h"
 #include "Defaults/NSUserDefaults.h"
+#include "Foundation/SharedInstance.h"
 #include "Log/Log.h"
 #include "Notifications/DistributedNotificationCenter.h"
 #include "Unix/Identity.h"
@@ -20,26 +21,12 @@ std::shared_ptr<ArvelConfigPush> ArvelConfigPush::create()
 
 bool ArvelConfigPush::init()
 {
-    consoleUser = ArvelConsoleUser::sharedInstance();
-    if (!consoleUser) {
-        logError("ArvelConfigPush error: Cannot build console user access.\n");
+    if (!keepNeeded(consoleUser, ArvelConsoleUser::sharedInstance(), "ArvelConfigPush error: Cannot build console user access.\n")
+        || !keepNeeded(hidAccess, ArvelHIDAccess::create(), "ArvelConfigPush error: Cannot build HID access.\n")
+        || !keepNeeded(driverAccess, ArvelDriverAccess::sharedInstance(), "ArvelConfigPush error: Cannot build driver access.\n")
+        || !keepNeeded(systemDefaults, ArvelSystemDefaults::sharedInstance(),
+            "ArvelConfigPush error: Cannot build system defaults access.\n"))
         return false;
-    }
-    hidAccess = ArvelHIDAccess::create();
-    if (!hidAccess) {
-        logError("ArvelConfigPush error: Cannot build HID access.\n");
-        return false;
-    }
-    driverAccess = ArvelDriverAccess::sharedInstance();
-    if (!driverAccess) {
-        logError("ArvelConfigPush error: Cannot build driver access.\n");
-        return false;
-    }
-    systemDefaults = ArvelSystemDefaults::sharedInstance();
-    if (!systemDefaults) {
-        logError("ArvelConfigPush error: Cannot build system defaults access.\n");
-        return false;
-    }
     rootGroupId = posix::getegid();
     rootGroups = posix::getgroups();
 

@@ -24,7 +24,6 @@ class ArvelDriverAccess;
 class ArvelHIDAccess;
 class ArvelSystemDefaults;
 
-inline constexpr const char* kArvelDriverStateChangeNotification = "com.tessmoor.Arvel.DriverStateChange";
 inline constexpr const char* kArvelTrackpadAccelerationKey = "HIDTrackpadAcceleration";
 
 class ArvelConfigPush {

@@ -1,6 +1,6 @@
 #include "ArvelConsoleUser.h"
 
-#include "ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Foundation/FileManager.h"
 #include "Foundation/Format.h"
 #include "Log/Log.h"
@@ -13,8 +13,6 @@ constexpr double kHomeDirPollInterval = 0.5;
 constexpr std::int32_t kHomeDirPollBudget = 60;
 constexpr const char* kPreferencesFolderFormat = "~%@/Library/Preferences/";
 
-std::shared_ptr<ArvelConsoleUser> sharedConsoleUser;
-
 void consoleUserStoreCallback(SCDynamicStoreRef, const Value&, void* info)
 {
     if (!info) {
@@ -25,29 +23,6 @@ void consoleUserStoreCallback(SCDynamicStoreRef, const Value&, void* info)
 }
 
 } // namespace
-
-std::shared_ptr<ArvelConsoleUser> ArvelConsoleUser::sharedInstance()
-{
-    if (!sharedConsoleUser) {
-        sharedConsoleUser = create();
-        if (!sharedConsoleUser)
-            logError("ArvelConsoleUser error: Unable to allocate the shared console user access object.\n");
-    }
-    return sharedConsoleUser;
-}
-
-void ArvelConsoleUser::resetSharedInstanceForTesting()
-{
-    sharedConsoleUser.reset();
-}
-
-std::shared_ptr<ArvelConsoleUser> ArvelConsoleUser::create()
-{
-    std::shared_ptr<ArvelConsoleUser> consoleUser(new ArvelConsoleUser);
-    if (!consoleUser->init())
-        return nullptr;
-    return consoleUser;
-}
 
 std::string ArvelConsoleUser::description() const
 {

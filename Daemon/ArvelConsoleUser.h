@@ -13,6 +13,7 @@
 // user, as does a name that would lead out of the user's home folder.
 #pragma once
 
+#include "Foundation/SharedInstance.h"
 #include "SystemConfiguration/SCDynamicStore.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@
 
 class Timer;
 
-class ArvelConsoleUser {
+class ArvelConsoleUser : public SharedInstance<ArvelConsoleUser> {
 public:
     static constexpr std::uint32_t kNoUserID = 0xFFFFFFFF;
 
@@ -34,10 +35,6 @@ public:
         bool operator==(const NameAndUID&) const = default;
     };
 
-    // The process-wide instance, made on first use; null (with one error
-    // line) when it cannot be made, and the next call tries again.
-    static std::shared_ptr<ArvelConsoleUser> sharedInstance();
-    static void resetSharedInstanceForTesting();
     ~ArvelConsoleUser();
 
     NameAndUID consoleUserNameAndUID();
@@ -55,7 +52,6 @@ public:
 
 private:
     ArvelConsoleUser() = default;
-    static std::shared_ptr<ArvelConsoleUser> create();
     bool init();
     void stopWaiting();
     // The name, or none when it would lead out of its home (logged once
@@ -67,4 +63,8 @@ private:
     std::shared_ptr<Timer> homeDirWaitTimer;
     std::int32_t homeDirWaitCount = 0;
     std::optional<std::string> refusedName_;
+
+    friend class SharedInstance<ArvelConsoleUser>;
+    static constexpr const char* kSharedInstanceFailure
+        = "ArvelConsoleUser error: Unable to allocate the shared console user access object.\n";
 };

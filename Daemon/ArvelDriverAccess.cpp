@@ -1,6 +1,6 @@
 #include "ArvelDriverAccess.h"
 
-#include "ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Log/Log.h"
 #include "Notifications/NotificationCenter.h"
 #include "RunLoop/Clock.h"
@@ -12,12 +12,11 @@
 namespace {
 
 // Held around every use of the connection and of the service's registry
-// properties, always alone. Declared first, so that it outlives the shared
-// instance when the program ends.
+// properties, always alone. Made before any instance, so that it outlives
+// the shared instance when the program ends.
 std::mutex driverLock;
 // The user-client connection, shared by every instance; 0 when closed.
 io_connect_t driverConnection = 0;
-std::shared_ptr<ArvelDriverAccess> sharedDriverAccess;
 
 void driverLoadCallback(void* context, io_iterator_t iterator)
 {
@@ -43,29 +42,6 @@ void driverUnloadCallback(void* context, io_iterator_t iterator)
 }
 
 } // namespace
-
-std::shared_ptr<ArvelDriverAccess> ArvelDriverAccess::sharedInstance()
-{
-    if (!sharedDriverAccess) {
-        sharedDriverAccess = create();
-        if (!sharedDriverAccess)
-            logError("ArvelDriverAccess error: Unable to allocate the shared driver access object.\n");
-    }
-    return sharedDriverAccess;
-}
-
-void ArvelDriverAccess::resetSharedInstanceForTesting()
-{
-    sharedDriverAccess.reset();
-}
-
-std::shared_ptr<ArvelDriverAccess> ArvelDriverAccess::create()
-{
-    std::shared_ptr<ArvelDriverAccess> access(new ArvelDriverAccess);
-    if (!access->init())
-        return nullptr;
-    return access;
-}
 
 bool ArvelDriverAccess::init()
 {

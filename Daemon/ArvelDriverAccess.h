@@ -18,18 +18,14 @@
 #pragma once
 
 #include "Common/ArvelDriverAccessProtocol.h"
+#include "Foundation/SharedInstance.h"
 #include "IOKit/IOKitLib.h"
 
 #include <memory>
 #include <optional>
 
-class ArvelDriverAccess final : public ArvelDriverAccessProtocol {
+class ArvelDriverAccess final : public ArvelDriverAccessProtocol, public SharedInstance<ArvelDriverAccess> {
 public:
-    // The process-wide instance, made on first use; null (with one error
-    // line) when it cannot be made, and the next call tries again.
-    static std::shared_ptr<ArvelDriverAccess> sharedInstance();
-    // Lets go of the shared instance (tests start from a fresh daemon).
-    static void resetSharedInstanceForTesting();
     ~ArvelDriverAccess() override;
 
     bool driverAvailable() override;
@@ -49,7 +45,6 @@ public:
 
 private:
     ArvelDriverAccess() = default;
-    static std::shared_ptr<ArvelDriverAccess> create();
     bool init();
     // One call of the user-client pattern, with no input or one scalar;
     // false after logging.
@@ -64,4 +59,8 @@ private:
     io_iterator_t driverUnloadIter = 0;
     io_service_t driverService = 0;
     bool pastFirstLoad = false;
+
+    friend class SharedInstance<ArvelDriverAccess>;
+    static constexpr const char* kSharedInstanceFailure
+        = "ArvelDriverAccess error: Unable to allocate the shared driver access object.\n";
 };

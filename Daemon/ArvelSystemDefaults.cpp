@@ -1,7 +1,6 @@
 #include "Daemon/ArvelSystemDefaults.h"
 
 #include "Defaults/CFPreferences.h"
-#include "Foundation/Allocation.h"
 #include "Log/Log.h"
 
 namespace {
@@ -13,12 +12,6 @@ constexpr const char* kLoginWindowTapKey = "LoginWindowTap";
 constexpr std::int64_t kCurrentPrefsVersion = 4;
 constexpr std::uint32_t kMaximumCalibrationExtent = 3000;
 const char* const kCalibrationAxes[] = {"MinX", "MinY", "MaxX", "MaxY"};
-
-std::shared_ptr<ArvelSystemDefaults>& sharedSlot()
-{
-    static std::shared_ptr<ArvelSystemDefaults> shared;
-    return shared;
-}
 
 // Calibration values are read as unsigned 32-bit integers, as the driver
 // reports them.
@@ -36,23 +29,6 @@ Value dictionaryOf(std::initializer_list<std::pair<const std::string, Value>> en
 }
 
 } // namespace
-
-std::shared_ptr<ArvelSystemDefaults> ArvelSystemDefaults::sharedInstance()
-{
-    auto& shared = sharedSlot();
-    if (!shared) {
-        if (allocationFails("ArvelSystemDefaults"))
-            logError("ArvelSystemDefaults error: Unable to allocate a system defaults object.\n");
-        else
-            shared = std::shared_ptr<ArvelSystemDefaults>(new ArvelSystemDefaults);
-    }
-    return shared;
-}
-
-void ArvelSystemDefaults::resetSharedInstanceForTesting()
-{
-    sharedSlot().reset();
-}
 
 ArvelSystemDefaults::ArvelSystemDefaults()
 {

@@ -12,20 +12,13 @@
 #pragma once
 
 #include "Common/ArvelSystemDefaultsProtocol.h"
+#include "Foundation/SharedInstance.h"
 #include "Foundation/Value.h"
 
 #include <memory>
 
-class ArvelSystemDefaults final : public ArvelSystemDefaultsProtocol {
+class ArvelSystemDefaults final : public ArvelSystemDefaultsProtocol, public SharedInstance<ArvelSystemDefaults> {
 public:
-    // The process-wide object, created on first use; nil (with one logged
-    // error line) when it cannot be created, and the next call tries again.
-    static std::shared_ptr<ArvelSystemDefaults> sharedInstance();
-    static void resetSharedInstanceForTesting();
-
-    ArvelSystemDefaults(const ArvelSystemDefaults&) = delete;
-    ArvelSystemDefaults& operator=(const ArvelSystemDefaults&) = delete;
-
     void syncFromDisk() override;
     void syncToDisk() override;
 
@@ -55,4 +48,8 @@ private:
     void _migratePrefsForward();
 
     Value thePrefs;
+
+    friend class SharedInstance<ArvelSystemDefaults>;
+    static constexpr const char* kSharedInstanceFailure
+        = "ArvelSystemDefaults error: Unable to allocate a system defaults object.\n";
 };

@@ -1,55 +1,21 @@
 #include "Daemon/ArvelSystemPower.h"
 
 #include "Daemon/ArvelConsoleUser.h"
-#include "Daemon/ArvelDaemonNotifications.h"
-#include "Foundation/Allocation.h"
+#include "Common/ArvelNotifications.h"
 #include "Log/Log.h"
 #include "RunLoop/RunLoop.h"
 
 namespace {
-
-std::shared_ptr<ArvelSystemPower>& sharedSlot()
-{
-    static std::shared_ptr<ArvelSystemPower> shared;
-    return shared;
-}
 
 // The root power domain's connection, which every acknowledgement uses.
 io_connect_t rootPowerConnection = MACH_PORT_NULL;
 
 } // namespace
 
-std::shared_ptr<ArvelSystemPower> ArvelSystemPower::sharedInstance()
-{
-    auto& shared = sharedSlot();
-    if (!shared) {
-        shared = create();
-        if (!shared)
-            logError("ArvelSystemPower error: Unable to allocate the shared system power notification object.\n");
-    }
-    return shared;
-}
-
-void ArvelSystemPower::resetSharedInstanceForTesting()
-{
-    sharedSlot().reset();
-}
-
-std::shared_ptr<ArvelSystemPower> ArvelSystemPower::create()
-{
-    if (allocationFails("ArvelSystemPower"))
-        return nullptr;
-    auto power = std::shared_ptr<ArvelSystemPower>(new ArvelSystemPower);
-    return power->init() ? power : nullptr;
-}
-
 bool ArvelSystemPower::init()
 {
-    consoleUser = ArvelConsoleUser::sharedInstance();
-    if (!consoleUser) {
-        logError("ArvelSystemPower error: Cannot build console user access.\n");
+    if (!keepNeeded(consoleUser, ArvelConsoleUser::sharedInstance(), "ArvelSystemPower error: Cannot build console user access.\n"))
         return false;
-    }
     rootPowerConnection = IORegisterForSystemPower(this, &ioSleepNotifyPort, powerCallback, &ioSleepNotifier);
     if (rootPowerConnection == MACH_PORT_NULL) {
         logError("ArvelSystemPower error: Unable to obtain system power notification port.\n");

@@ -9,6 +9,7 @@
 // sleep is never held up.
 #pragma once
 
+#include "Foundation/SharedInstance.h"
 #include "IOKit/IOPMLib.h"
 #include "Notifications/NotificationCenter.h"
 
@@ -19,13 +20,9 @@
 
 class ArvelConsoleUser;
 
-class ArvelSystemPower {
+class ArvelSystemPower : public SharedInstance<ArvelSystemPower> {
 public:
-    static std::shared_ptr<ArvelSystemPower> sharedInstance();
-    static void resetSharedInstanceForTesting();
     ~ArvelSystemPower();
-    ArvelSystemPower(const ArvelSystemPower&) = delete;
-    ArvelSystemPower& operator=(const ArvelSystemPower&) = delete;
 
     void _systemSleep();
     void _systemWake();
@@ -33,7 +30,6 @@ public:
 
 private:
     ArvelSystemPower() = default;
-    static std::shared_ptr<ArvelSystemPower> create();
     bool init();
     static void powerCallback(void* context, io_service_t service, natural_t messageType, void* messageArgument);
 
@@ -44,4 +40,8 @@ private:
     std::optional<std::string> preSleepConsoleUser;
     std::uint32_t preSleepUID = 0;
     bool preSleepCacheValid = false;
+
+    friend class SharedInstance<ArvelSystemPower>;
+    static constexpr const char* kSharedInstanceFailure
+        = "ArvelSystemPower error: Unable to allocate the shared system power notification object.\n";
 };

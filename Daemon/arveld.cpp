@@ -6,6 +6,7 @@
 #include "ArvelDriverAccess.h"
 #include "ArvelSystemDefaults.h"
 #include "ArvelSystemPower.h"
+#include "Foundation/SharedInstance.h"
 #include "Log/Log.h"
 #include "RunLoop/Clock.h"
 #include "RunLoop/RunLoop.h"
@@ -27,11 +28,8 @@ int Arveld::startUp()
         return -1;
     }
 
-    doServer_ = ArvelDOServer::create();
-    if (!doServer_) {
-        logError("arveld error: Unable to build a DO server.\n");
+    if (!keepNeeded(doServer_, ArvelDOServer::create(), "arveld error: Unable to build a DO server.\n"))
         return -1;
-    }
 
     driverAccess_ = ArvelDriverAccess::sharedInstance();
     if (!driverAccess_ || !doServer_->publishObjectWithName(driverAccess_, kArvelDriverAccessName)) {
@@ -45,25 +43,13 @@ int Arveld::startUp()
         return -1;
     }
 
-    consoleUser_ = ArvelConsoleUser::sharedInstance();
-    if (!consoleUser_) {
-        logError("arveld error: Unable to build the console user access.\n");
+    if (!keepNeeded(consoleUser_, ArvelConsoleUser::sharedInstance(), "arveld error: Unable to build the console user access.\n")
+        || !keepNeeded(systemPower_, ArvelSystemPower::sharedInstance(), "arveld error: Unable to build the system power notifier.\n"))
         return -1;
-    }
-
-    systemPower_ = ArvelSystemPower::sharedInstance();
-    if (!systemPower_) {
-        logError("arveld error: Unable to build the system power notifier.\n");
-        return -1;
-    }
-
     // The configuration push comes last: it listens for the notifications of
     // everything above and pushes at once for a user already on the console.
-    configPush_ = ArvelConfigPush::create();
-    if (!configPush_) {
-        logError("arveld error: Unable to build the configuration push.\n");
+    if (!keepNeeded(configPush_, ArvelConfigPush::create(), "arveld error: Unable to build the configuration push.\n"))
         return -1;
-    }
 
     logNotice("arveld: Daemon started.\n");
     return 0;

@@ -1,10 +1,9 @@
 #include "ArvelDefaultButton.h"
 
-#include "ArvelSessionAgentApp.h"
+#include "Common/ArvelNotifications.h"
 #include "Carbon/CarbonEvents.h"
 #include "Common/ArvelUserDefaults.h"
 #include "CoreGraphics/CGRemoteOperation.h"
-#include "Foundation/Allocation.h"
 #include "Foundation/Task.h"
 #include "Log/Log.h"
 #include "Notifications/DistributedNotificationCenter.h"
@@ -21,12 +20,6 @@ constexpr double kHouseKeepingInterval = 30.0;
 constexpr double kAttachRetrySleep = 0.5;
 constexpr int kAttachAttempts = 8;
 constexpr double kListingPollSleep = 0.25;
-
-std::shared_ptr<ArvelDefaultButton>& sharedSlot()
-{
-    static std::shared_ptr<ArvelDefaultButton> instance;
-    return instance;
-}
 
 template <class... Args>
 void verboseNotice(std::string_view format, const Args&... args)
@@ -98,38 +91,13 @@ bool endsWith(const std::string& text, std::string_view tail)
 
 } // namespace
 
-std::shared_ptr<ArvelDefaultButton> ArvelDefaultButton::sharedInstance()
-{
-    auto& slot = sharedSlot();
-    if (!slot) {
-        std::shared_ptr<ArvelDefaultButton> made;
-        if (!allocationFails("ArvelDefaultButton")) {
-            made.reset(new ArvelDefaultButton);
-            if (!made->init())
-                made.reset();
-        }
-        if (!made)
-            logError("ArvelDefaultButton error: Unable to allocate the default button watch object.\n");
-        slot = made;
-    }
-    return slot;
-}
-
-void ArvelDefaultButton::releaseSharedInstance()
-{
-    sharedSlot().reset();
-}
-
 bool ArvelDefaultButton::init()
 {
     ignoredApps = {"Moneydance"};
-    userDefaults = ArvelUserDefaults::sharedInstance();
-    if (!userDefaults) {
-        logError("ArvelDefaultButton error: Unable to obtain user defaults.\n");
+    if (!keepNeeded(userDefaults, ArvelUserDefaults::sharedInstance(), "ArvelDefaultButton error: Unable to obtain user defaults.\n"))
         return false;
-    }
     DistributedNotificationCenter::defaultCenter().addObserver(
-        this, [this](const Notification& n) { prefChange(n); }, "com.tessmoor.Arvel.PrefChange");
+        this, [this](const Notification& n) { prefChange(n); }, kArvelPrefChangeNotification);
     loginWindowPID = _findLoginWindowPID();
     if (loginWindowPID == 0)
         logError("ArvelDefaultButton error: Unable to obtain loginwindow PID.\n");

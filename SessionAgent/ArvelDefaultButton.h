@@ -17,6 +17,7 @@
 
 #include "Accessibility/AXObserver.h"
 #include "Accessibility/AXUIElement.h"
+#include "Foundation/SharedInstance.h"
 #include "Notifications/NotificationCenter.h"
 
 #include <map>
@@ -27,17 +28,9 @@
 class ArvelUserDefaults;
 class Timer;
 
-class ArvelDefaultButton {
+class ArvelDefaultButton : public SharedInstance<ArvelDefaultButton> {
 public:
-    // The process-wide instance, created on first use; nil (with one logged
-    // line) when it cannot be created, and the next call tries again.
-    static std::shared_ptr<ArvelDefaultButton> sharedInstance();
-    // Lets go of the shared instance (the end of the program, or of a test).
-    static void releaseSharedInstance();
-
     ~ArvelDefaultButton();
-    ArvelDefaultButton(const ArvelDefaultButton&) = delete;
-    ArvelDefaultButton& operator=(const ArvelDefaultButton&) = delete;
 
     void setSessionState(bool active);
     void prefChange(const Notification& notification);
@@ -90,4 +83,8 @@ private:
     pid_t loginWindowPID = 0;
     std::shared_ptr<Timer> houseKeepingTimer;
     std::vector<std::string> ignoredApps;
+
+    friend class SharedInstance<ArvelDefaultButton>;
+    static constexpr const char* kSharedInstanceFailure
+        = "ArvelDefaultButton error: Unable to allocate the default button watch object.\n";
 };

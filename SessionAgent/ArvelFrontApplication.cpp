@@ -1,20 +1,13 @@
 #include "ArvelFrontApplication.h"
 
-#include "ArvelSessionAgentApp.h"
+#include "Common/ArvelNotifications.h"
 #include "Common/ArvelDriverAccessProtocol.h"
 #include "Common/ArvelUserDefaults.h"
-#include "Foundation/Allocation.h"
 #include "Log/Log.h"
 #include "Notifications/DistributedNotificationCenter.h"
 #include "ProcessManager/Processes.h"
 
 namespace {
-
-std::shared_ptr<ArvelFrontApplication>& sharedSlot()
-{
-    static std::shared_ptr<ArvelFrontApplication> instance;
-    return instance;
-}
 
 template <class... Args>
 void verboseNotice(std::string_view format, const Args&... args)
@@ -34,37 +27,12 @@ std::string lastPathComponent(const std::string& path)
 
 } // namespace
 
-std::shared_ptr<ArvelFrontApplication> ArvelFrontApplication::sharedInstance()
-{
-    auto& slot = sharedSlot();
-    if (!slot) {
-        std::shared_ptr<ArvelFrontApplication> made;
-        if (!allocationFails("ArvelFrontApplication")) {
-            made.reset(new ArvelFrontApplication);
-            if (!made->init())
-                made.reset();
-        }
-        if (!made)
-            logError("ArvelFrontApplication error: Unable to allocate the front application watch object.\n");
-        slot = made;
-    }
-    return slot;
-}
-
-void ArvelFrontApplication::releaseSharedInstance()
-{
-    sharedSlot().reset();
-}
-
 bool ArvelFrontApplication::init()
 {
-    userDefaults = ArvelUserDefaults::sharedInstance();
-    if (!userDefaults) {
-        logError("ArvelFrontApplication error: Unable to obtain user defaults.\n");
+    if (!keepNeeded(userDefaults, ArvelUserDefaults::sharedInstance(), "ArvelFrontApplication error: Unable to obtain user defaults.\n"))
         return false;
-    }
     DistributedNotificationCenter::defaultCenter().addObserver(
-        this, [this](const Notification& n) { prefChange(n); }, "com.tessmoor.Arvel.PrefChange");
+        this, [this](const Notification& n) { prefChange(n); }, kArvelPrefChangeNotification);
     NotificationCenter::defaultCenter().addObserver(
         this, [this](const Notification& n) { applicationChange(n); }, kArvelAppSwitchNotification);
     return true;

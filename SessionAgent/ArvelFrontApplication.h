@@ -14,6 +14,7 @@
 // file name alone when the creator is "????".
 #pragma once
 
+#include "Foundation/SharedInstance.h"
 #include "Notifications/NotificationCenter.h"
 
 #include <memory>
@@ -21,17 +22,9 @@
 class ArvelDriverAccessProtocol;
 class ArvelUserDefaults;
 
-class ArvelFrontApplication {
+class ArvelFrontApplication : public SharedInstance<ArvelFrontApplication> {
 public:
-    // The process-wide instance, created on first use; nil (with one logged
-    // line) when it cannot be created, and the next call tries again.
-    static std::shared_ptr<ArvelFrontApplication> sharedInstance();
-    // Lets go of the shared instance (the end of the program, or of a test).
-    static void releaseSharedInstance();
-
     ~ArvelFrontApplication();
-    ArvelFrontApplication(const ArvelFrontApplication&) = delete;
-    ArvelFrontApplication& operator=(const ArvelFrontApplication&) = delete;
 
     // The proxy, or nil when the connection is gone; reconfigures at once.
     void setDaemonConnection(std::shared_ptr<ArvelDriverAccessProtocol> proxy);
@@ -50,4 +43,8 @@ private:
     std::shared_ptr<ArvelUserDefaults> userDefaults;
     std::shared_ptr<ArvelDriverAccessProtocol> driverAccess;
     bool activeSession = false;
+
+    friend class SharedInstance<ArvelFrontApplication>;
+    static constexpr const char* kSharedInstanceFailure
+        = "ArvelFrontApplication error: Unable to allocate the front application watch object.\n";
 };

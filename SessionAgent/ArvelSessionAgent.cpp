@@ -6,6 +6,7 @@
 #include "ArvelFrontApplication.h"
 #include "Carbon/Gestalt.h"
 #include "Common/ArvelDriverAccessProxy.h"
+#include "Common/ArvelNotifications.h"
 #include "CoreGraphics/CGSession.h"
 #include "DistributedObjects/Connection.h"
 #include "Foundation/Allocation.h"
@@ -92,7 +93,7 @@ void ArvelSessionAgent::awakeFromNib()
     }
 
     DistributedNotificationCenter::defaultCenter().addObserver(
-        this, [this](const Notification& n) { driverChange(n); }, "com.tessmoor.Arvel.DriverStateChange");
+        this, [this](const Notification& n) { driverChange(n); }, kArvelDriverStateChangeNotification);
 }
 
 void ArvelSessionAgent::connectToDaemon(const void*)

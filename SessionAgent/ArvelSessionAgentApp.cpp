@@ -1,6 +1,7 @@
 #include "ArvelSessionAgentApp.h"
 
 #include "Carbon/CarbonEvents.h"
+#include "Common/ArvelNotifications.h"
 #include "Log/Log.h"
 #include "Notifications/NotificationCenter.h"
 

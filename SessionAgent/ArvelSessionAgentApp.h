@@ -11,10 +11,6 @@
 
 #include "AppKit/NSApplication.h"
 
-inline constexpr const char* kArvelAppSwitchNotification = "com.tessmoor.Arvel.AppSwitch";
-inline constexpr const char* kArvelAppLaunchedNotification = "com.tessmoor.Arvel.AppLaunched";
-inline constexpr const char* kArvelAppTerminatedNotification = "com.tessmoor.Arvel.AppTerminated";
-
 class ArvelSessionAgentApp : public NSApplication {
 public:
     static void load();

@@ -3,10 +3,9 @@
 // The application object is made after its class-load hook, then the
 // controller the main interface file holds is woken; the application's run
 // loop does the rest until the session ends.
-#include "ArvelDefaultButton.h"
-#include "ArvelFrontApplication.h"
 #include "ArvelSessionAgent.h"
 #include "ArvelSessionAgentApp.h"
+#include "Foundation/SharedInstance.h"
 #include "Log/Log.h"
 
 int main()
@@ -21,7 +20,8 @@ int main()
         if (!application.isTerminated())
             application.run();
     }
-    ArvelDefaultButton::releaseSharedInstance();
-    ArvelFrontApplication::releaseSharedInstance();
+    // The handlers go while the run loop and the notification centres they
+    // are registered with still stand.
+    releaseSharedInstances();
     return 0;
 }

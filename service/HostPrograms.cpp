@@ -1,6 +1,7 @@
 #include "service/HostPrograms.h"
 
 #include "Bus/MessageBus.h"
+#include "Environment/Environment.h"
 #include "Log/Log.h"
 #include "Paths/DiskRoot.h"
 #include "RunLoop/RunLoop.h"
@@ -54,7 +55,7 @@ void writeFailure(int fd, int step)
 
 std::vector<std::string> environmentFor(const ProgramLaunch& launch, const std::string& machineName)
 {
-    static const char* const replaced[] = {"ARVEL_ROOT", "ARVEL_MACHINE", "ARVEL_MACHINE_PID"};
+    static const char* const replaced[] = {kDiskRootVariable, kMachineServiceVariable, kMachinePidVariable};
     std::vector<std::string> out;
     for (char** entry = environ; entry && *entry; ++entry) {
         std::string_view text(*entry);
@@ -67,9 +68,9 @@ std::vector<std::string> environmentFor(const ProgramLaunch& launch, const std::
         if (keep)
             out.emplace_back(text);
     }
-    out.push_back("ARVEL_ROOT=" + diskRoot());
-    out.push_back("ARVEL_MACHINE=" + machineName);
-    out.push_back("ARVEL_MACHINE_PID=" + std::to_string(launch.machinePid));
+    out.push_back(std::string(kDiskRootVariable) + "=" + diskRoot());
+    out.push_back(std::string(kMachineServiceVariable) + "=" + machineName);
+    out.push_back(std::string(kMachinePidVariable) + "=" + std::to_string(launch.machinePid));
     return out;
 }
 

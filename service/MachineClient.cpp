@@ -1,6 +1,7 @@
 #include "service/MachineClient.h"
 
 #include "Bus/MessageBus.h"
+#include "Environment/Environment.h"
 #include "service/MachineService.h"
 
 #include <sdbus-c++/sdbus-c++.h>
@@ -47,13 +48,13 @@ MachineClient::~MachineClient() = default;
 
 std::unique_ptr<MachineClient> MachineClient::connect(std::string* problem)
 {
-    const char* address = std::getenv(kBusAddressVariable);
-    if (!address || !*address) {
+    std::optional<std::string> address = environmentValue(kBusAddressVariable);
+    if (!address) {
         *problem = kNoService + std::string(" (") + kBusAddressVariable + " is not set)";
         return nullptr;
     }
     try {
-        return std::unique_ptr<MachineClient>(new MachineClient(sdbus::createSessionBusConnectionWithAddress(address)));
+        return std::unique_ptr<MachineClient>(new MachineClient(sdbus::createSessionBusConnectionWithAddress(*address)));
     } catch (const sdbus::Error& error) {
         *problem = kNoService + std::string(" (") + error.getMessage() + ")";
         return nullptr;

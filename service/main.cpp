@@ -3,6 +3,7 @@
 //
 //   arvel-machine serve [--root DIR]   run the machine (the bus in ARVEL_BUS_ADDRESS)
 //   arvel-machine VERB ...             one command, performed by the running service
+#include "Environment/Environment.h"
 #include "Log/Log.h"
 #include "Paths/DiskRoot.h"
 #include "service/MachineClient.h"
@@ -49,7 +50,7 @@ int serve(const std::vector<std::string>& args)
     }
     // This program is the machine: its own platform layer reaches the model
     // in process, whatever the environment it was started from says.
-    unsetenv("ARVEL_MACHINE");
+    unsetenv(kMachineServiceVariable);
     setLogChannel(LogChannel::Console);
     setLogProcessName("arvel-machine");
     std::error_code error;
@@ -59,7 +60,7 @@ int serve(const std::vector<std::string>& args)
         return 1;
     }
     folder = std::filesystem::canonical(folder, error);
-    setenv("ARVEL_ROOT", folder.c_str(), 1);
+    setenv(kDiskRootVariable, folder.c_str(), 1);
     setDiskRoot(folder.string());
 
     MachineService service;

@@ -1,5 +1,6 @@
 #include "Bus/MessageBus.h"
 
+#include "Environment/Environment.h"
 #include "Log/Log.h"
 #include "RunLoop/RunLoop.h"
 
@@ -9,19 +10,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <poll.h>
 #include <vector>
 
-const char* const kBusAddressVariable = "ARVEL_BUS_ADDRESS";
-
 namespace {
-
-const char* configuredAddress()
-{
-    const char* address = std::getenv(kBusAddressVariable);
-    return address && *address ? address : nullptr;
-}
 
 std::vector<std::function<void()>>& lossObservers()
 {
@@ -33,7 +25,7 @@ std::vector<std::function<void()>>& lossObservers()
 
 bool MessageBus::isConfigured()
 {
-    static const bool configured = configuredAddress() != nullptr;
+    static const bool configured = environmentValue(kBusAddressVariable).has_value();
     return configured;
 }
 
@@ -47,13 +39,14 @@ MessageBus* MessageBus::shared()
         return bus->lost_ ? nullptr : bus;
     if (!isConfigured())
         return nullptr;
+    const std::string address = environmentValue(kBusAddressVariable).value_or("");
     try {
-        auto connection = sdbus::createSessionBusConnectionWithAddress(configuredAddress());
+        auto connection = sdbus::createSessionBusConnectionWithAddress(address);
         // The library would wait 25 s for a bus that hangs.
         connection->setMethodCallTimeout(static_cast<std::uint64_t>(kBusCallTimeoutSeconds * 1e6));
         bus = new MessageBus(std::move(connection));
     } catch (const sdbus::Error& error) {
-        logError("MessageBus error: Unable to connect to the bus at \"%s\": %s\n", configuredAddress(), error.getMessage());
+        logError("MessageBus error: Unable to connect to the bus at \"%s\": %s\n", address, error.getMessage());
     }
     return bus;
 }

@@ -22,6 +22,8 @@
 // published and what it attached to went with the bus.
 #pragma once
 
+#include "Environment/Environment.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,7 +37,6 @@ class Message;
 class FileDescriptorSource;
 class Timer;
 
-extern const char* const kBusAddressVariable; // "ARVEL_BUS_ADDRESS"
 // No synchronous call on the bus, to the bus daemon or to a peer, waits
 // longer than this.
 inline constexpr double kBusCallTimeoutSeconds = 5.0;

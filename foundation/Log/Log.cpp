@@ -1,8 +1,9 @@
 #include "Log/Log.h"
 
+#include "Environment/Environment.h"
+
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <syslog.h>
@@ -156,8 +157,7 @@ void initVerboseLoggingFromEnvironment()
     if (state().verboseInitialised)
         return;
     state().verboseInitialised = true;
-    const char* value = std::getenv("ArvelDebug");
-    state().verbose = value && std::string_view(value) == "YES";
+    state().verbose = environmentValue(kDebugVariable) == "YES";
 }
 
 bool verboseLogging()

@@ -1,6 +1,7 @@
 #include "Paths/DiskRoot.h"
 
-#include <cstdlib>
+#include "Environment/Environment.h"
+
 #include <mutex>
 #include <vector>
 
@@ -25,9 +26,8 @@ std::string diskRoot()
         if (!rootOverride.empty())
             return rootOverride;
     }
-    const char* env = std::getenv("ARVEL_ROOT");
-    if (env && *env)
-        return withoutTrailingSlash(env);
+    if (std::optional<std::string> root = environmentValue(kDiskRootVariable))
+        return withoutTrailingSlash(*root);
     return kDefaultDiskRoot;
 }
 

@@ -22,29 +22,35 @@ struct Domain {
     bool anyUser = false;
 };
 
-Domain domainFor(std::string_view applicationID, std::string_view userName, std::string_view hostName)
+// The file in the home folder (empty: the machine's own folder); empty
+// when the host selector is not one.
+std::string pathInHome(std::string_view applicationID, std::string_view home, std::string_view hostName)
 {
-    Domain domain;
     bool byHost;
     if (hostName == kCFPreferencesCurrentHost)
         byHost = true;
     else if (hostName == kCFPreferencesAnyHost)
         byHost = false;
     else
-        return domain;
-    auto& m = MachineLink::shared();
+        return {};
+    std::string_view name = applicationID == kCFPreferencesAnyApplication ? ".GlobalPreferences" : applicationID;
+    return preferenceDomainPath(home, name, byHost, MachineLink::shared().hostIdentifier());
+}
+
+Domain domainFor(std::string_view applicationID, std::string_view userName, std::string_view hostName)
+{
+    Domain domain;
     std::string home;
     if (userName == kCFPreferencesAnyUser) {
         domain.anyUser = true;
     } else if (userName == kCFPreferencesCurrentUser) {
-        home = m.effectiveUserHome();
+        home = MachineLink::shared().effectiveUserHome();
         if (home.empty())
             return domain;
     } else {
         return domain;
     }
-    std::string_view name = applicationID == kCFPreferencesAnyApplication ? ".GlobalPreferences" : applicationID;
-    domain.path = preferenceDomainPath(home, name, byHost, m.hostIdentifier());
+    domain.path = pathInHome(applicationID, home, hostName);
     return domain;
 }
 
@@ -198,6 +204,11 @@ std::string CFPreferencesDomainPath(
     std::string_view applicationID, std::string_view userName, std::string_view hostName)
 {
     return domainFor(applicationID, userName, hostName).path;
+}
+
+std::string CFPreferencesDomainPathInHome(std::string_view applicationID, std::string_view home, std::string_view hostName)
+{
+    return pathInHome(applicationID, home, hostName);
 }
 
 void CFPreferencesDiscardPendingChangesForTesting()

@@ -61,6 +61,11 @@ Value CFPreferencesCopyKeyList(std::string_view applicationID, std::string_view 
 // (what the tools use to name and repair a domain).
 std::string CFPreferencesDomainPath(
     std::string_view applicationID, std::string_view userName, std::string_view hostName);
+// The same for the user whose home folder (a system path) is given, the
+// machine's own folder "/Library/Preferences" for an empty one: what a tool
+// acting for a user the machine may not know addresses.
+std::string CFPreferencesDomainPathInHome(
+    std::string_view applicationID, std::string_view home, std::string_view hostName);
 
 // Forgets every pending change (tests start from a clean process).
 void CFPreferencesDiscardPendingChangesForTesting();

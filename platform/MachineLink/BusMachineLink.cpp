@@ -28,11 +28,11 @@ std::string_view viewOf(const std::vector<std::uint8_t>& bytes)
 
 std::optional<std::uint32_t> numberFromEnvironment(const char* variable)
 {
-    const char* text = std::getenv(variable);
-    if (!text || !*text)
+    std::optional<std::string> text = environmentValue(variable);
+    if (!text)
         return std::nullopt;
     char* end = nullptr;
-    unsigned long value = std::strtoul(text, &end, 10);
+    unsigned long value = std::strtoul(text->c_str(), &end, 10);
     if (*end != '\0')
         return std::nullopt;
     return static_cast<std::uint32_t>(value);
@@ -453,12 +453,12 @@ bool BusMachineLink::setHostPid(int pid, int hostPid)
 
 std::optional<Value> BusMachineLink::callOnOwnConnection(const std::string& operation, const Value& arguments)
 {
-    const char* address = std::getenv(kBusAddressVariable);
+    std::optional<std::string> address = environmentValue(kBusAddressVariable);
     std::optional<std::string> data = binaryPropertyListData(arguments);
     if (!address || !data)
         return std::nullopt;
     try {
-        auto connection = sdbus::createSessionBusConnectionWithAddress(address);
+        auto connection = sdbus::createSessionBusConnectionWithAddress(*address);
         auto machine = sdbus::createProxy(*connection, service_, kMachineLinkObjectPath);
         auto message = machine->createMethodCall(kMachineLinkInterface, "Call");
         message << operation << bytesOf(*data);

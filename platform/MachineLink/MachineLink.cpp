@@ -6,16 +6,12 @@
 #include "MachineLink/LocalMachineLink.h"
 
 #include <cerrno>
-#include <cstdlib>
-
-const char* const kMachineServiceVariable = "ARVEL_MACHINE";
 
 namespace {
 
-const char* configuredService()
+std::optional<std::string> configuredService()
 {
-    const char* name = std::getenv(kMachineServiceVariable);
-    return name && *name ? name : nullptr;
+    return environmentValue(kMachineServiceVariable);
 }
 
 } // namespace
@@ -35,7 +31,7 @@ MachineLink& MachineLink::shared()
     static MachineLink* link = [] {
         if (!usesBus())
             return static_cast<MachineLink*>(new LocalMachineLink);
-        auto* bus = new BusMachineLink(configuredService());
+        auto* bus = new BusMachineLink(*configuredService());
         // What the program writes to syslog also lands in the machine's
         // system log, under its name and machine pid.
         setSyslogMirror([bus](int priority, const std::string& message) {

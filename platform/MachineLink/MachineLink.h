@@ -20,6 +20,7 @@
 // lives in the program itself.
 #pragma once
 
+#include "Environment/Environment.h"
 #include "Foundation/Value.h"
 
 #include <cstdint>
@@ -28,8 +29,6 @@
 #include <string>
 #include <variant>
 #include <vector>
-
-extern const char* const kMachineServiceVariable; // "ARVEL_MACHINE"
 
 class MachineLink {
 public:

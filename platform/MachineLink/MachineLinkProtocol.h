@@ -14,6 +14,8 @@
 //     event and keeps those of its own registrations.
 #pragma once
 
+#include "Environment/Environment.h"
+
 #include <cstddef>
 
 inline constexpr const char* kMachineLinkInterface = "org.arvel.MachineLink";
@@ -37,6 +39,6 @@ inline constexpr const char* kMachineEventApplication = "application"; // listen
 inline constexpr const char* kMachineEventAccessibility = "accessibility"; // observer, pid, element, notification
 inline constexpr const char* kMachineEventSession = "session";         // listener, resigned, activated
 
-// The variable a service sets for the programs it starts: their machine
-// process. Who they are they ask the service (program.identity).
-inline constexpr const char* kMachinePidVariable = "ARVEL_MACHINE_PID";
+// A service sets kMachinePidVariable (Environment/Environment.h) for the
+// programs it starts: their machine process. Who they are they ask the
+// service (program.identity).

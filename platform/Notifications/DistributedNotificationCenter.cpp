@@ -1,17 +1,12 @@
 #include "Notifications/DistributedNotificationCenter.h"
 
 #include "Bus/MessageBus.h"
+#include "MachineLink/MachineLink.h"
 #include "Notifications/BusNotificationCarrier.h"
 
 #include <algorithm>
 
 namespace {
-
-std::uint32_t& defaultSession()
-{
-    static std::uint32_t session = kNoLoginSession;
-    return session;
-}
 
 std::unique_ptr<DistributedNotificationCenter>& defaultCentreSlot()
 {
@@ -69,21 +64,13 @@ DistributedNotificationCenter& DistributedNotificationCenter::defaultCenter()
 {
     auto& slot = defaultCentreSlot();
     if (!slot)
-        slot = std::make_unique<DistributedNotificationCenter>(defaultSession());
+        slot = std::make_unique<DistributedNotificationCenter>(MachineLink::shared().programSession());
     return *slot;
-}
-
-void DistributedNotificationCenter::setDefaultSession(std::uint32_t session)
-{
-    defaultSession() = session;
-    if (auto& slot = defaultCentreSlot())
-        slot->session_ = session;
 }
 
 void DistributedNotificationCenter::resetForTesting()
 {
     defaultCentreSlot().reset();
-    defaultSession() = kNoLoginSession;
 }
 
 DistributedNotificationCenter::DistributedNotificationCenter(std::uint32_t session, RunLoop& runLoop)

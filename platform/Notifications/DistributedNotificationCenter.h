@@ -3,9 +3,11 @@
 // Every centre is attached to one hub (the in-process backend: all centres
 // of a test share it; a bus backend carries the same posts between real
 // processes). A centre belongs to a login session: a post reaches the
-// observers of centres in the poster's session, or of every session when
-// posted with deliverToAllSessions (what the daemon, which runs in no login
-// session, uses). Delivery is asynchronous, as between processes: a post is
+// observers of centres in the poster's session only, or of every session
+// when posted with deliverToAllSessions (what the daemon, which runs in no
+// login session, uses). A program's own centre is in the login session of
+// the program's process on the machine, so the pane's posts reach the agent
+// of its own session and no other. Delivery is asynchronous, as between processes: a post is
 // queued for each receiving centre and handed to its observers when that
 // centre's run loop runs, in the order posted.
 //
@@ -30,12 +32,13 @@ class DistributedNotificationCenter {
 public:
     using Callback = std::function<void(const Notification&)>;
 
-    // The centre of this process: created on first use in the session given
-    // by setDefaultSession (kNoLoginSession unless set), scheduled on the
-    // run loop of the thread that first asks.
+    // The centre of this program: created on first use in the login session
+    // of the program's process on the machine (kNoLoginSession for a
+    // program in none, such as the daemon), scheduled on the run loop of the
+    // thread that first asks.
     static DistributedNotificationCenter& defaultCenter();
-    static void setDefaultSession(std::uint32_t session);
-    // Drops the default centre and every queued post (tests).
+    // Drops the default centre and every queued post (tests); the next one
+    // asks the machine for its session again.
     static void resetForTesting();
 
     // A centre of its own: tests model another process with one.
@@ -66,7 +69,7 @@ private:
         Value object;
         Callback callback;
     };
-    std::uint32_t session_;
+    const std::uint32_t session_;
     std::vector<Registration> registrations_;
     std::deque<Notification> queue_;
     std::shared_ptr<RunLoopSource> source_;

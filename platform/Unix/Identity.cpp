@@ -1,5 +1,6 @@
 #include "Unix/Identity.h"
 
+#include "Environment/Environment.h"
 #include "MachineLink/MachineLink.h"
 
 #include <algorithm>
@@ -16,8 +17,7 @@ namespace {
 
 bool stayInForeground()
 {
-    const char* value = std::getenv(kNoDetachVariable);
-    return value && std::string(value) == "1";
+    return environmentValue(kNoDetachVariable) == "1";
 }
 
 // Detaching from a machine that runs as a service: the service reaps every
@@ -157,6 +157,14 @@ int setgroups(const std::vector<gid_t>& groups)
 std::optional<Passwd> getpwuid(uid_t uid)
 {
     auto user = MachineLink::shared().userWithId(uid);
+    if (!user)
+        return std::nullopt;
+    return Passwd {user->name, user->uid, user->gid, user->home};
+}
+
+std::optional<Passwd> getpwnam(const std::string& name)
+{
+    auto user = MachineLink::shared().userNamed(name);
     if (!user)
         return std::nullopt;
     return Passwd {user->name, user->uid, user->gid, user->home};

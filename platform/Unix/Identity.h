@@ -40,8 +40,9 @@ int setegid(gid_t gid);
 std::vector<gid_t> getgroups();
 int setgroups(const std::vector<gid_t>& groups);
 
-// getpwuid(3) over the machine's user table: the user's name, ids and
-// home folder (a system path); nullopt for an id without a user.
+// getpwuid(3) and getpwnam(3) over the machine's user table: the user's
+// name, ids and home folder (a system path); nullopt for an id or a name
+// without a user.
 struct Passwd {
     std::string pw_name;
     uid_t pw_uid = 0;
@@ -49,6 +50,7 @@ struct Passwd {
     std::string pw_dir;
 };
 std::optional<Passwd> getpwuid(uid_t uid);
+std::optional<Passwd> getpwnam(const std::string& name);
 
 // daemon(3): 0 on success, -1 on failure (an injected "daemon" failure, or
 // the host refusing). Inside a test the program only counts as detached; a
@@ -60,7 +62,6 @@ std::optional<Passwd> getpwuid(uid_t uid);
 // detached. On a machine service the child tells the machine which real
 // process it now is before the parent ends, so that the service, which
 // reaps what it started, never takes the program for gone.
-inline constexpr const char* kNoDetachVariable = "ARVEL_NO_DETACH";
 int daemon(int nochdir, int noclose);
 
 // A program started on the host calls this first: the machine's notion of

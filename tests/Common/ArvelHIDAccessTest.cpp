@@ -10,8 +10,6 @@ protected:
     MachineHarness world;
     std::shared_ptr<ArvelHIDAccess> hid = ArvelHIDAccess::create();
     Value config = Value::dictionary({{"Arvel", Value::dictionary({{"CornerSize", 12}})}});
-
-    ~TheHIDAccess() override { ArvelHIDAccess::resetSharedInstanceForTesting(); }
 };
 
 TEST_F(TheHIDAccess, HandsAConfigurationToTheHIDSystemAndOnToTheDriver)

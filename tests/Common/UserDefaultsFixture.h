@@ -32,8 +32,6 @@ protected:
         machine.actAs(501);
     }
 
-    ~AliceStoreTest() override { ArvelUserDefaults::resetSharedInstanceForTesting(); }
-
     void seed(const Value& domain) { machine.writeDomain(kAliceDomain, domain); }
 
     Value stored() const { return machine.readDomain(kAliceDomain); }

@@ -5,6 +5,8 @@
 #include "Common/ArvelDriverAccessProxy.h"
 #include "Common/ArvelSystemDefaultsProxy.h"
 #include "Daemon/ArvelDOServer.h"
+#include "Daemon/ArvelDriverAccess.h"
+#include "Daemon/ArvelSystemDefaults.h"
 #include "tests/Daemon/DaemonFixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // the driver change on the simulated machine, and the driver, the HID system
 // and the login sessions show what the daemon made of it.
 #include "Daemon/ArvelConfigPush.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/arveld.h"
 #include "IOKit/IOReturn.h"
 #include "Foundation/PropertyList.h"
@@ -397,7 +397,7 @@ TEST_F(TheDaemonAcrossSleep, StopsListeningWhenItGoes)
     startQuietly();
     EXPECT_EQ(world.power().clientCount(), 1u);
     daemon.reset();
-    resetDaemonObjects();
+    releaseSharedInstances();
     EXPECT_EQ(world.power().clientCount(), 0u);
     world.sleep();
     world.runFor(1);

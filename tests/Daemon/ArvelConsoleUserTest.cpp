@@ -1,5 +1,5 @@
 #include "Daemon/ArvelConsoleUser.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "tests/Daemon/DaemonFixture.h"
 
 #include <filesystem>
@@ -148,7 +148,7 @@ TEST_F(AConsoleUser, LooksForNoHomeOfAUserTheMachineDoesNotKnow)
 TEST_F(AConsoleUser, ReportsEachStepOfItsSetUpThatFailsAndTriesAgainNextTime)
 {
     consoleUser.reset();
-    ArvelConsoleUser::resetSharedInstanceForTesting();
+    releaseSharedInstances();
     struct Case {
         const char* operation;
         const char* line;

@@ -1,4 +1,5 @@
 #include "Daemon/ArvelDOServer.h"
+#include "DistributedObjects/DOObject.h"
 #include "DistributedObjects/Connection.h"
 #include "DistributedObjects/DistantObject.h"
 #include "DistributedObjects/PortNameServer.h"

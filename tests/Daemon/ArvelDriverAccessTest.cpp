@@ -1,4 +1,4 @@
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/ArvelDriverAccess.h"
 #include "IOKit/IOKitLib.h"
 #include "tests/Daemon/DaemonFixture.h"
@@ -288,7 +288,7 @@ TEST_F(ADriverAccess, GivesBackTheDriverAndEveryHandleWhenItGoes)
 {
     auto access = startWithDriver();
     access.reset();
-    ArvelDriverAccess::resetSharedInstanceForTesting();
+    releaseSharedInstances();
     EXPECT_FALSE(world.driver().isOpen());
     EXPECT_EQ(IOKitObjectCountForTesting(), 0u);
     EXPECT_EQ(world.machine().registry().listenerCount(), 0u);

@@ -25,7 +25,7 @@ class TheSystemDefaults : public DaemonTest {
 protected:
     std::shared_ptr<ArvelSystemDefaults> store()
     {
-        ArvelSystemDefaults::resetSharedInstanceForTesting();
+        releaseSharedInstances();
         return ArvelSystemDefaults::sharedInstance();
     }
 };

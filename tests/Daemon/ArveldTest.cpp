@@ -1,5 +1,7 @@
 #include "Common/ArvelDriverAccessProxy.h"
 #include "Daemon/ArvelDOServer.h"
+#include "Daemon/ArvelDriverAccess.h"
+#include "Daemon/ArvelSystemDefaults.h"
 #include "Daemon/arveld.h"
 #include "DistributedObjects/Connection.h"
 #include "DistributedObjects/PortNameServer.h"
@@ -69,7 +71,7 @@ TEST_F(TheDaemon, WritesThePublicationLineOnlyWhenArvelDebugIsExactlyYES)
             expected.push_back("arveld: Daemon started.");
             EXPECT_EQ(world.logLines(), expected);
         }
-        resetDaemonObjects();
+        releaseSharedInstances();
     }
 }
 
@@ -113,7 +115,7 @@ TEST_F(TheDaemon, StopsWithTwoLinesWhenAnObjectCannotBeBuilt)
                                             "arveld error: Unable to build the console user access."}));
     }
     // Each attempt starts as a new process would, without shared objects.
-    resetDaemonObjects();
+    releaseSharedInstances();
     {
         world.failNext("ArvelSystemDefaults.init", 1);
         Arveld daemon;
@@ -121,7 +123,7 @@ TEST_F(TheDaemon, StopsWithTwoLinesWhenAnObjectCannotBeBuilt)
         EXPECT_EQ(world.takeLogLines(), (Lines {"ArvelSystemDefaults error: Unable to allocate a system defaults object.",
                                             "arveld error: Unable to build or serve the system defaults."}));
     }
-    resetDaemonObjects();
+    releaseSharedInstances();
     {
         world.failNext("IORegisterForSystemPower", 1);
         Arveld daemon;

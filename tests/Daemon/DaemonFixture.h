@@ -1,14 +1,9 @@
 // The fixture of the daemon's tests: a fresh machine, and no daemon objects
-// left over from another test (the shared instances are let go of before
-// the machine is put back).
+// left over from another test (the harness lets the shared instances go
+// before the machine is put back).
 #pragma once
 
-#include "Daemon/ArvelConsoleUser.h"
-#include "Daemon/ArvelDriverAccess.h"
-#include "Daemon/ArvelSystemDefaults.h"
-#include "Daemon/ArvelSystemPower.h"
-#include "Common/ArvelHIDAccess.h"
-#include "Common/ArvelUserDefaults.h"
+#include "Foundation/SharedInstance.h"
 #include "support/MachineHarness.h"
 
 #include <cstdlib>
@@ -23,20 +18,6 @@ protected:
     using Lines = std::vector<std::string>;
 
     MachineHarness world;
-
-    ~DaemonTest() override { resetDaemonObjects(); }
-
-    // Lets go of every shared object of the daemon, as a new process would
-    // start without them.
-    static void resetDaemonObjects()
-    {
-        ArvelSystemPower::resetSharedInstanceForTesting();
-        ArvelSystemDefaults::resetSharedInstanceForTesting();
-        ArvelConsoleUser::resetSharedInstanceForTesting();
-        ArvelDriverAccess::resetSharedInstanceForTesting();
-        ArvelHIDAccess::resetSharedInstanceForTesting();
-        ArvelUserDefaults::resetSharedInstanceForTesting();
-    }
 
     static Entry notice(std::string text) { return MachineHarness::notice(std::move(text)); }
     static Entry error(std::string text) { return MachineHarness::error(std::move(text)); }

@@ -91,14 +91,20 @@ TEST_F(TheFrontApplication, SendsNothingWithoutAKeyOrADriver)
     EXPECT_EQ(sendCount(), sent);
 }
 
-TEST_F(TheFrontApplication, ReReadsTheSettingsOnPrefChangeBeforePushing)
+TEST_F(TheFrontApplication, ReReadsTheSettingsOnThePrefChangeOfItsOwnSessionBeforePushing)
 {
     switchTo(editor);
     saveSettings(Value::dictionary({{"ApplicationSet", Value::dictionary({
         {"com.example.editor", Value::dictionary({{"ApplicationName", "Editor"}, {"SECorner", corner(7, 12 | 1 << 19)}})},
     })}}));
+    // Another login session's pane, and a program in none, say so for their own sessions.
+    DistributedNotificationCenter bobsPane(aliceSession + 1);
+    bobsPane.postNotificationName(kArvelPrefChangeNotification);
+    daemonCentre->postNotificationName(kArvelPrefChangeNotification);
+    const std::size_t sent = sendCount();
     world.runFor(1);
-    EXPECT_EQ(lastSent(), applicationSet(corner(3), corner(0), corner(0), corner(0))) << "nothing changes until the pane says so";
+    EXPECT_EQ(sendCount(), sent);
+    EXPECT_EQ(lastSent(), applicationSet(corner(3), corner(0), corner(0), corner(0))) << "nothing changes until alice's pane says so";
 
     postPrefChange();
     world.runFor(1);

@@ -1,6 +1,5 @@
 #include "SessionAgentFixture.h"
 
-#include "Defaults/NSUserDefaults.h"
 #include "RunLoop/Clock.h"
 
 namespace {
@@ -14,21 +13,10 @@ bool isAgentLine(const std::string& line)
     return false;
 }
 
-void forgetAgentObjects()
-{
-    ArvelDefaultButton::releaseSharedInstance();
-    ArvelFrontApplication::releaseSharedInstance();
-    ArvelUserDefaults::resetSharedInstanceForTesting();
-    NSUserDefaults::resetStandardUserDefaults();
-    ArvelDriverAccess::resetSharedInstanceForTesting();
-    ArvelConsoleUser::resetSharedInstanceForTesting();
-}
-
 } // namespace
 
 SessionAgentTest::SessionAgentTest()
 {
-    forgetAgentObjects();
     world.addUser("alice", 501);
     world.addUser("bob", 502);
     world.createHomeFolder("alice");
@@ -59,7 +47,6 @@ SessionAgentTest::~SessionAgentTest()
     daemon.reset();
     pane.reset();
     daemonCentre.reset();
-    forgetAgentObjects();
 }
 
 void SessionAgentTest::startAgent()

@@ -8,8 +8,10 @@
 
 #include "Common/ArvelUserDefaults.h"
 #include "Daemon/ArvelConsoleUser.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/ArvelDOServer.h"
 #include "Daemon/ArvelDriverAccess.h"
+#include "Foundation/SharedInstance.h"
 #include "Notifications/DistributedNotificationCenter.h"
 #include "SessionAgent/ArvelDefaultButton.h"
 #include "SessionAgent/ArvelFrontApplication.h"
@@ -49,8 +51,8 @@ protected:
     // Writes alice's settings as the pane saves them (PrefsVersion 4 added),
     // without telling anyone.
     void saveSettings(Value domain);
-    void postPrefChange() { pane->postNotificationName("com.tessmoor.Arvel.PrefChange"); }
-    void postDriverStateChange() { daemonCentre->postNotificationName("com.tessmoor.Arvel.DriverStateChange", {}, {}, true); }
+    void postPrefChange() { pane->postNotificationName(kArvelPrefChangeNotification); }
+    void postDriverStateChange() { daemonCentre->postNotificationName(kArvelDriverStateChangeNotification, {}, {}, true); }
 
     int launch(const std::string& name, const std::string& bundleID, const std::string& creator);
 

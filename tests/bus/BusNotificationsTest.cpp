@@ -1,8 +1,12 @@
 // Distributed notifications between real processes on a private bus: a post
-// reaches the poster's session only, unless it is for every session; what
-// is not a post is dropped.
+// reaches the poster's session only, unless it is for every session (a
+// program's session is its process's on the machine); what is not a post
+// is dropped.
+#include "Bus/MessageBus.h"
+#include "Common/ArvelNotifications.h"
 #include "Foundation/PropertyList.h"
 #include "Log/Log.h"
+#include "MachineLink/MachineLinkProtocol.h"
 #include "Notifications/BusNotificationCarrier.h"
 #include "Notifications/DistributedNotificationCenter.h"
 #include "support/PrivateBus.h"
@@ -10,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <csignal>
 #include <functional>
 
 namespace {
@@ -54,6 +59,46 @@ TEST_F(DistributedNotificationsOnThePrivateBus, ReachEverySessionOnlyWhenPostedF
     }));
     const std::vector<std::string> forAll {"Everyone bus-poster {Index = 2; }", "Done bus-poster {Index = 3; }"};
     EXPECT_EQ(other.received, forAll);
+    EXPECT_EQ(daemon.received, forAll);
+}
+
+// A program of alice's login session that learns its session from the
+// machine service: its own session's post reaches alice's session only.
+TEST_F(DistributedNotificationsOnThePrivateBus, ReachTheLoginSessionOfThePostersProcessOnTheMachine)
+{
+    pid_t host = bus_->start(MACHINE_HOST_PROGRAM, {});
+    // A machine verb; "" until the host serves.
+    auto verb = [](const std::vector<std::string>& words) {
+        auto control = sdbus::createProxy(MessageBus::shared()->connection(), kMachineLinkDefaultServiceName, "/org/arvel/MachineHost");
+        std::string answer;
+        try {
+            control->callMethod("Verb").onInterface("org.arvel.MachineHost").withArguments(words).storeResultsTo(answer);
+        } catch (const sdbus::Error&) {
+        }
+        return answer;
+    };
+    ASSERT_TRUE(runLoopUntil([&] { return verb({"add-user", "alice", "501"}) == "ok"; })) << bus_->output(host);
+    verb({"add-user", "bob", "502"});
+    const std::string alice = verb({"session-login", "alice"});
+    const std::string bob = verb({"session-login", "bob"});
+    const std::string pane = verb({"start-process-in", alice, "/Library/PreferencePanes/Arvel.prefPane"});
+    Listener inAlice(std::stoul(alice)), inBob(std::stoul(bob)), daemon(kNoLoginSession);
+    DistributedNotificationHub::shared();
+
+    pid_t pid = bus_->start(BUS_POSTER_PROGRAM, {"-", kArvelPrefChangeNotification, std::string(kArvelDriverStateChangeNotification) + ":all"},
+        {std::string(kMachineServiceVariable) + "=" + kMachineLinkDefaultServiceName, std::string(kMachinePidVariable) + "=" + pane});
+    ASSERT_EQ(bus_->wait(pid), 0) << bus_->output(pid);
+    ASSERT_TRUE(runLoopUntil([&] { return inAlice.received.size() == 2 && inBob.received.size() == 1 && daemon.received.size() == 1; }))
+        << inAlice.received.size() << " " << inBob.received.size() << " " << daemon.received.size();
+    bus_->kill(host, SIGKILL);
+    bus_->wait(host);
+
+    EXPECT_EQ(inAlice.received, (std::vector<std::string> {
+        "com.tessmoor.Arvel.PrefChange bus-poster {Index = 1; }",
+        "com.tessmoor.Arvel.DriverStateChange bus-poster {Index = 2; }",
+    }));
+    const std::vector<std::string> forAll {"com.tessmoor.Arvel.DriverStateChange bus-poster {Index = 2; }"};
+    EXPECT_EQ(inBob.received, forAll);
     EXPECT_EQ(daemon.received, forAll);
 }
 

@@ -91,10 +91,12 @@ bool InstalledSystem::run(const std::string& program, const Words& arguments, co
     return status == 0;
 }
 
-bool InstalledSystem::defaults(const Words& arguments, std::string* output)
+bool InstalledSystem::defaults(const Words& arguments, std::string* output, const std::vector<std::string>& environment)
 {
     std::string said;
-    bool done = run(ARVEL_DEFAULTS_PROGRAM, arguments, {"ARVEL_ROOT=" + root_}, &said);
+    std::vector<std::string> all {"ARVEL_ROOT=" + root_};
+    all.insert(all.end(), environment.begin(), environment.end());
+    bool done = run(ARVEL_DEFAULTS_PROGRAM, arguments, all, &said);
     if (!done)
         problem_ = "arvel-defaults failed: " + said;
     if (output)

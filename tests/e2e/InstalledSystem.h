@@ -50,8 +50,9 @@ public:
     const std::string& problem() const { return problem_; }
     const std::string& root() const { return root_; }
 
-    // Stored settings, written (or read) as the defaults command does.
-    bool defaults(const Words& arguments, std::string* output = nullptr);
+    // Stored settings, written (or read) as the defaults command does, with
+    // this extra environment (the machine service's name, to reach it).
+    bool defaults(const Words& arguments, std::string* output = nullptr, const std::vector<std::string>& environment = {});
 
     // Starts arvel-machine serve with this extra environment ("ArvelDebug=YES")
     // and waits until it answers.

@@ -119,3 +119,33 @@ TEST_F(AUsersFiles, PutInPlaceOfHerSettingsAreRefusedByTheDaemonWhichNeitherHang
     EXPECT_TRUE(fs::is_symlink(host(kSettings + ".unreadable")));
     EXPECT_TRUE(fs::is_fifo(fs::symlink_status(host(kGlobal + ".unreadable"))));
 }
+
+// The defaults tool, run as root for a user, writes as the user: with the
+// ids the machine's user table gives him, or, where no machine knows him,
+// with the id it is given. Their homes are root's, open to all.
+TEST_F(AUsersFiles, WrittenForAUserByTheDefaultsToolAreHisAsTheMachineOrTheCommandLineSays)
+{
+    system = std::make_unique<InstalledSystem>(std::vector<std::string> {});
+    ASSERT_EQ(system->problem(), "");
+    for (const char* home : {"/Users/erin", "/Users/frank"}) {
+        fs::create_directories(host(home));
+        fs::permissions(host(home), fs::perms::all);
+    }
+    auto owner = [&](const std::string& user) {
+        struct stat info {};
+        if (stat(host("/Users/" + user + "/Library/Preferences/com.tessmoor.Arvel.plist").c_str(), &info) != 0)
+            return std::string("none");
+        return std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid);
+    };
+
+    ASSERT_TRUE(system->defaults({"--user", "frank", "--uid", "507", "write", "com.tessmoor.Arvel", "PrefsVersion", "-int", "4"}));
+    EXPECT_EQ(owner("frank"), "507:20");
+
+    ASSERT_TRUE(system->serve()) << system->problem();
+    system->ok({"add-user", "erin", "505"});
+    const std::vector<std::string> onTheMachine {"ARVEL_MACHINE=org.arvel.Machine"};
+    ASSERT_TRUE(system->defaults({"--user", "erin", "write", "com.tessmoor.Arvel", "PrefsVersion", "-int", "4"}, nullptr, onTheMachine));
+    EXPECT_EQ(owner("erin"), "505:20");
+    EXPECT_FALSE(system->defaults({"--user", "erin", "--uid", "506", "read", "com.tessmoor.Arvel"}, nullptr, onTheMachine));
+    EXPECT_EQ(system->problem(), "arvel-defaults failed: arvel-defaults: erin is UID 505 on the machine, not 506\n");
+}

@@ -22,9 +22,11 @@ TEST_F(ADiskRoot, MapsSystemPathsUnderTheRootFromTheEnvironment)
     EXPECT_EQ(systemPathForHostPath("/tmp/machinery/x"), "");
 }
 
-TEST_F(ADiskRoot, FallsBackToTheDocumentedDefault)
+TEST_F(ADiskRoot, FallsBackToTheDocumentedDefaultWhenTheVariableIsUnsetOrEmpty)
 {
     unsetenv("ARVEL_ROOT");
+    EXPECT_EQ(diskRoot(), kDefaultDiskRoot);
+    setenv("ARVEL_ROOT", "", 1);
     EXPECT_EQ(diskRoot(), kDefaultDiskRoot);
 }
 

@@ -4,6 +4,7 @@
 #include "Carbon/CarbonEvents.h"
 #include "Defaults/CFPreferences.h"
 #include "Foundation/PropertyList.h"
+#include "Foundation/SharedInstance.h"
 #include "Paths/DiskRoot.h"
 #include "Defaults/NSUserDefaults.h"
 #include "Notifications/DistributedNotificationCenter.h"
@@ -56,6 +57,9 @@ MachineHarness::~MachineHarness()
 
 void MachineHarness::resetWorld()
 {
+    // The system's shared objects go first, as a new process starts without
+    // them, while what they are registered with still stands.
+    releaseSharedInstances();
     // Preference state kept by the process would otherwise reach the next
     // test (the standard defaults object is let go of before the disk).
     NSUserDefaults::resetStandardUserDefaults();
@@ -91,7 +95,6 @@ std::uint32_t MachineHarness::loginSession(const std::string& name)
 void MachineHarness::runAsProcess(int pid)
 {
     machine().setProgramPid(pid);
-    DistributedNotificationCenter::setDefaultSession(machine().programSession());
 }
 
 void MachineHarness::runFor(double seconds)

@@ -2,7 +2,8 @@
 //
 // It gives the test its own disk root (a temporary folder), a virtual clock,
 // a capturing log, a clean run loop, notification centre, name server and
-// I/O Kit handle table, and a machine with only root on it. The verbs change
+// I/O Kit handle table, no shared instances of the system's classes, and a
+// machine with only root on it. The verbs change
 // the machine as the world would (the driver loads, a user logs in, a home
 // folder appears); the system hears of each change through its run-loop
 // sources, so nothing happens in the system until runFor() serves the run
@@ -88,7 +89,8 @@ public:
     // Fast user switching: the session takes the console.
     bool switchToSession(std::uint32_t id) { return machine().loginSessions().switchTo(id); }
     // The program under test is this process of the machine: its own pid,
-    // its login session, the session of its distributed notifications.
+    // its login session, the session of its distributed notifications (for
+    // a default centre made from now on).
     void runAsProcess(int pid);
     void setSystemVersion(std::uint32_t version) { machine().setSystemVersion(version); }
     // Virtual seconds since the harness was made (or since the last mark),

@@ -3,6 +3,7 @@
 #include "Defaults/CFPreferences.h"
 #include "Defaults/NSUserDefaults.h"
 #include "Foundation/PropertyList.h"
+#include "Foundation/SharedInstance.h"
 #include "Paths/DiskRoot.h"
 #include "machine/Machine.h"
 
@@ -16,6 +17,8 @@ namespace {
 
 void forgetProcessPreferenceState()
 {
+    // The shared settings store among them.
+    releaseSharedInstances();
     NSUserDefaults::resetStandardUserDefaults();
     CFPreferencesDiscardPendingChangesForTesting();
 }

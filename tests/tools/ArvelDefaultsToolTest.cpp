@@ -164,6 +164,9 @@ TEST_F(TheDefaultsTool, RefusesWhatItCannotReadWithoutWritingAnything)
     EXPECT_EQ(run({"--user", "alice", "remove", "com.tessmoor.Arvel"}).status, 2);
     EXPECT_EQ(run({"--any-user", "--user", "alice", "read", "com.tessmoor.Arvel"}).status, 2);
     EXPECT_EQ(run({"--user", "../alice", "read", "com.tessmoor.Arvel"}).status, 2);
+    for (const char* uid : {"x", "-1", "", "4294967295"})
+        EXPECT_EQ(run({"--user", "alice", "--uid", uid, "read", "com.tessmoor.Arvel"}).err.rfind("arvel-defaults: --uid takes a user id\n", 0), 0u) << uid;
+    EXPECT_EQ(run({"--uid", "501", "read", "com.tessmoor.Arvel"}).status, 2);
     ToolRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--any-user    the machine-wide domains in /Library/Preferences"), std::string::npos);

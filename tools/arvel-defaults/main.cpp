@@ -1,30 +1,33 @@
 // arvel-defaults: reads, writes and deletes stored settings on the simulated
 // machine's disk, in the manner of the defaults command.
 //
-// A tool process has no user table of its own, so the user whose domains it
-// addresses is named on the command line: --user NAME is the user whose
-// home is "/Users/NAME" ("/var/root" for root), --home PATH gives another
-// home, --any-user addresses the machine-wide domains in
-// "/Library/Preferences". Without either it acts as root. The files are
-// those the system itself reads and writes (see Defaults/CFPreferences.h),
-// on the same terms: written atomically under the domain's lock; a domain
-// file that cannot be read is moved aside before a write, never
-// overwritten.
+// The user whose domains it addresses is named on the command line: --user
+// NAME (root without it), --any-user for the machine-wide domains in
+// "/Library/Preferences". Who the user is, his ids and his home, the
+// machine's user table says, as for every other program. The tool also
+// serves before any machine runs (an install lays out the disk first), and
+// then nothing knows the user: his home is "/Users/NAME" ("/var/root" for
+// root) and his ids are --uid ID with the group staff (20), or else those of
+// his home folder's owner, who the install or his first login made him.
+// --home PATH gives another home. The files are those the system itself
+// reads and writes (see Defaults/CFPreferences.h), on the same terms:
+// written atomically under the domain's lock; a domain file that cannot be
+// read is moved aside before a write, never overwritten.
 //
-// The user's ids are those of his home folder's owner: the machine gives
-// each user his home at his first login, as the install does. Run as root
-// for a user whose home is his, the tool takes his ids (his group, then his
-// user id) before it touches a file, so that it reads only what he may read
-// and what it writes is his; a home that is nobody's yet (or root's) leaves
-// the tool with the ids it was started with.
+// Run as root for a user, the tool takes his ids for good (his group, then
+// his user id) before it touches a file, so that it reads only what he may
+// read and what it writes is his. A user whose ids nothing tells (no
+// machine knows him, no --uid, a home that is nobody's yet or root's)
+// leaves the tool with the ids it was started with.
 #include "Defaults/CFPreferences.h"
 #include "Defaults/PreferenceDomainFile.h"
 #include "Foundation/FileManager.h"
 #include "Foundation/PropertyList.h"
 #include "Log/Log.h"
 #include "Paths/DiskRoot.h"
-#include "machine/Machine.h"
+#include "Unix/Identity.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -41,7 +44,7 @@
 namespace {
 
 constexpr const char* kUsage
-    = "usage: arvel-defaults [--user NAME | --any-user] [--home PATH] VERB [-currentHost] DOMAIN ...\n"
+    = "usage: arvel-defaults [--user NAME [--uid ID] | --any-user] [--home PATH] VERB [-currentHost] DOMAIN ...\n"
       "\n"
       "  read   DOMAIN [KEY]           print the domain, or one key, as an old-style description\n"
       "  write  DOMAIN KEY VALUE       set one key\n"
@@ -57,7 +60,9 @@ constexpr const char* kUsage
       "DOMAIN is a domain name (com.tessmoor.Arvel), or NSGlobalDomain (-g) for the global preferences.\n"
       "\n"
       "Whose domains:\n"
-      "  --user NAME   the user's domains in /Users/NAME/Library/Preferences (root: /var/root)\n"
+      "  --user NAME   the user's domains in his home, as the machine knows it, else in /Users/NAME\n"
+      "                (root: /var/root)\n"
+      "  --uid ID      his id where no machine knows him (group 20); else the owner of his home's\n"
       "  --home PATH   the home folder, when it is not /Users/NAME (or root's /var/root)\n"
       "  --any-user    the machine-wide domains in /Library/Preferences\n"
       "  (neither: root's domains)\n"
@@ -251,24 +256,50 @@ int deleteFromDomain(const Target& target, const std::vector<std::string>& rest)
     return written ? 0 : fail("nothing written to " + target.path);
 }
 
-struct Owner {
-    uid_t uid;
-    gid_t gid;
+// Whose domains, and with whose ids they are touched.
+struct Account {
+    std::string home;                 // system path
+    std::optional<posix::uid_t> uid;  // none: the ids the tool was started with
+    posix::gid_t gid = 20;            // staff, every user's group on the machine
 };
 
-// The owner of a user's home folder, when it is a folder given to a user.
-std::optional<Owner> homeOwner(const std::string& home)
+// The owner of a home folder, when it is a folder given to a user.
+std::optional<Account> homeOwner(const std::string& home)
 {
     struct stat info {};
     if (::lstat(hostPath(home).c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid == 0)
         return std::nullopt;
-    return Owner {info.st_uid, info.st_gid};
+    return Account {home, info.st_uid, info.st_gid};
+}
+
+// The user as the machine's user table has him; else as the command line
+// names him, with --uid or his home folder's owner for his ids.
+std::optional<Account> accountOf(const std::string& name, const std::optional<std::string>& home,
+    const std::optional<posix::uid_t>& uid, std::string& why)
+{
+    if (std::optional<posix::Passwd> known = posix::getpwnam(name)) {
+        if (uid && *uid != known->pw_uid) {
+            why = name + " is UID " + std::to_string(known->pw_uid) + " on the machine, not " + std::to_string(*uid);
+            return std::nullopt;
+        }
+        return Account {home.value_or(known->pw_dir), known->pw_uid, known->pw_gid};
+    }
+    Account account;
+    account.home = home.value_or(name == "root" ? "/var/root" : "/Users/" + name);
+    if (name == "root")
+        account.uid = 0;
+    else if (uid)
+        account.uid = uid;
+    else if (std::optional<Account> owner = homeOwner(account.home))
+        account = *owner;
+    return account;
 }
 
 // Gives up root for good: the user's group as the only group, then his id.
-bool becomeUser(const Owner& owner, std::string& why)
+bool becomeUser(const Account& account, std::string& why)
 {
-    if (::setgroups(1, &owner.gid) != 0 || ::setgid(owner.gid) != 0 || ::setuid(owner.uid) != 0) {
+    const gid_t gid = account.gid;
+    if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(*account.uid) != 0) {
         why = std::strerror(errno);
         return false;
     }
@@ -284,6 +315,7 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
 
     std::optional<std::string> userName, home;
+    std::optional<posix::uid_t> uid;
     bool anyUser = false, currentHost = false;
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
@@ -292,14 +324,24 @@ int main(int argc, char** argv)
             printUsage(stdout);
             return 0;
         }
-        if ((a == "--user" || a == "--home") && i + 1 < args.size())
+        if ((a == "--user" || a == "--home") && i + 1 < args.size()) {
             (a == "--user" ? userName : home) = args[++i];
-        else if (a == "--any-user")
+        } else if (a == "--uid" && i + 1 < args.size()) {
+            const std::string& text = args[++i];
+            char* end = nullptr;
+            errno = 0;
+            unsigned long n = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || *end || errno == ERANGE
+                || n > 0xFFFFFFFEul)
+                return usage("--uid takes a user id");
+            uid = static_cast<posix::uid_t>(n);
+        } else if (a == "--any-user") {
             anyUser = true;
-        else if (a == "-currentHost")
+        } else if (a == "-currentHost") {
             currentHost = true;
-        else
+        } else {
             break;
+        }
     }
     if (i >= args.size())
         return usage();
@@ -310,34 +352,28 @@ int main(int argc, char** argv)
     }
     if (i >= args.size())
         return usage("no domain given");
-    if (anyUser && (userName || home))
+    if (anyUser && (userName || home || uid))
         return usage("--any-user addresses no user's home");
+    if (uid && !userName)
+        return usage("--uid is the id of the user --user names");
     if (userName && !isValidPreferenceDomainName(*userName))
         return usage("a user name is one word, without \"/\"");
 
-    // The tool acts as the named user on the machine, so the domains are
-    // found exactly where the system's own programs find them.
-    auto& m = machine::Machine::shared();
-    std::string name = userName.value_or("root");
-    std::uint32_t uid = name == "root" ? 0 : 501;
-    m.users().addUser(name, uid, home.value_or(""));
-    if (uid != 0) {
-        const std::string userHome = m.users().userNamed(name)->home;
-        if (auto owner = homeOwner(userHome)) {
-            std::string why;
-            if (::geteuid() == 0 && !becomeUser(*owner, why))
-                return fail("cannot act as UID " + std::to_string(owner->uid) + ": " + why);
-            uid = owner->uid;
-            m.users().addUser(name, uid, userHome);
-        }
+    Account account;
+    if (!anyUser) {
+        std::string why;
+        std::optional<Account> user = accountOf(userName.value_or("root"), home, uid, why);
+        if (!user)
+            return fail(why);
+        account = *user;
+        if (account.uid && *account.uid != 0 && ::geteuid() == 0 && !becomeUser(account, why))
+            return fail("cannot act as UID " + std::to_string(*account.uid) + ": " + why);
     }
-    m.setEffectiveUserId(uid);
 
     std::string domainName = args[i++];
     bool global = domainName == "NSGlobalDomain" || domainName == "-g" || domainName == "-globalDomain";
     Target target {domainName,
-        CFPreferencesDomainPath(global ? kCFPreferencesAnyApplication : std::string_view(domainName),
-            anyUser ? kCFPreferencesAnyUser : kCFPreferencesCurrentUser,
+        CFPreferencesDomainPathInHome(global ? kCFPreferencesAnyApplication : std::string_view(domainName), account.home,
             currentHost ? kCFPreferencesCurrentHost : kCFPreferencesAnyHost)};
     if (target.path.empty())
         return fail("\"" + domainName + "\" is not a domain name");

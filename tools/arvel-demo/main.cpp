@@ -14,8 +14,9 @@
 // time they were written at and their syslog priority), the notifications
 // the daemon posted, and what the HID system and the driver hold.
 #include "Common/ArvelDriverAccessProxy.h"
-#include "Daemon/ArvelDaemonNotifications.h"
+#include "Common/ArvelNotifications.h"
 #include "Daemon/arveld.h"
+#include "Environment/Environment.h"
 #include "Foundation/Format.h"
 #include "Log/Log.h"
 #include "Notifications/DistributedNotificationCenter.h"
@@ -97,8 +98,8 @@ int main()
 {
     std::string root;
     bool ownRoot = false;
-    if (const char* given = std::getenv("ARVEL_ROOT"); given && *given) {
-        root = given;
+    if (std::optional<std::string> given = environmentValue(kDiskRootVariable)) {
+        root = *given;
     } else {
         root = (std::filesystem::temp_directory_path() / "arvel-demo-XXXXXX").string();
         if (!mkdtemp(root.data())) {
