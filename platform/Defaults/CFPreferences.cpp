@@ -44,13 +44,13 @@ Domain domainFor(std::string_view applicationID, std::string_view userName, std:
         return domain;
     }
     std::string_view name = applicationID == kCFPreferencesAnyApplication ? ".GlobalPreferences" : applicationID;
-    domain.path = preferenceDomainPath(home, name, byHost, m.hostIdentifier());
+    domain.path = preferenceDomainPath(home, name, byHost, m.call(ops::hostIdentifier));
     return domain;
 }
 
 bool mayWrite(const Domain& domain)
 {
-    return !domain.anyUser || MachineLink::shared().effectiveUserId() == 0;
+    return !domain.anyUser || MachineLink::shared().program().effectiveUid == 0;
 }
 
 Value read(const Domain& domain, bool* wasUnreadable = nullptr)
