@@ -7,9 +7,10 @@
 // from whoever is on the bus. Integers must be integers (a boolean is no
 // pid), reals may be any number, nil travels as an absent entry.
 //
-// Bounded<T, Low, High> and AtMost<T, N> are the kinds the service takes
-// only within limits (how much a driver call may ask the machine to make);
-// in process they are the plain number or list.
+// Bounded<T, Range> and AtMost<T, N> are the kinds the service takes only
+// within limits (Range::low to Range::high; at most N items): how much a
+// driver call may ask the machine to make. In process they are the plain
+// number or list.
 #pragma once
 
 #include "Foundation/Value.h"
@@ -29,7 +30,14 @@
 
 namespace machine {
 
-template <class T, auto Low, auto High>
+// Integer limits, for Bounded.
+template <auto Low, auto High>
+struct Between {
+    static constexpr auto low = Low;
+    static constexpr auto high = High;
+};
+
+template <class T, class Range>
 struct Bounded {
     T value {};
     constexpr Bounded() = default;
@@ -234,16 +242,16 @@ struct LinkCodec<ResultCode<Neutral>> {
     }
 };
 
-template <class T, auto Low, auto High>
-struct LinkCodec<Bounded<T, Low, High>> {
-    static Value encode(const Bounded<T, Low, High>& b) { return LinkCodec<T>::encode(b.value); }
-    static std::optional<Bounded<T, Low, High>> decode(const Value& v)
+template <class T, class Range>
+struct LinkCodec<Bounded<T, Range>> {
+    static Value encode(const Bounded<T, Range>& b) { return LinkCodec<T>::encode(b.value); }
+    static std::optional<Bounded<T, Range>> decode(const Value& v)
     {
         std::optional<T> decoded = LinkCodec<T>::decode(v);
         // Written so that a real that is no number (NaN) is out of range too.
-        if (!decoded || !(*decoded >= static_cast<T>(Low) && *decoded <= static_cast<T>(High)))
+        if (!decoded || !(*decoded >= static_cast<T>(Range::low) && *decoded <= static_cast<T>(Range::high)))
             return std::nullopt;
-        return Bounded<T, Low, High>(*decoded);
+        return Bounded<T, Range>(*decoded);
     }
 };
 

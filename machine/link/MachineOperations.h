@@ -32,10 +32,14 @@ using AXErrorCode = ResultCode<kAXErrorCannotComplete>;
 inline constexpr std::size_t kMaxDriverScalars = 64;
 inline constexpr std::uint32_t kMaxDriverStructureBytes = 64 * 1024;
 using DriverScalars = AtMost<std::int64_t, kMaxDriverScalars>;
-using DriverScalarCount = Bounded<std::uint32_t, 0u, static_cast<std::uint32_t>(kMaxDriverScalars)>;
-using DriverStructureSize = Bounded<std::uint32_t, 0u, kMaxDriverStructureBytes>;
-using Seconds = Bounded<double, 0.0, std::numeric_limits<double>::infinity()>;
-using SyslogPriority = Bounded<int, 0, 7>; // LOG_EMERG to LOG_DEBUG
+using DriverScalarCount = Bounded<std::uint32_t, Between<0u, kMaxDriverScalars>>;
+using DriverStructureSize = Bounded<std::uint32_t, Between<0u, kMaxDriverStructureBytes>>;
+struct NotNegative {
+    static constexpr double low = 0;
+    static constexpr double high = std::numeric_limits<double>::infinity();
+};
+using Seconds = Bounded<double, NotNegative>;
+using SyslogPriority = Bounded<int, Between<0, 7>>; // LOG_EMERG to LOG_DEBUG
 
 namespace ops {
 

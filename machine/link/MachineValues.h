@@ -24,6 +24,8 @@ struct Field {
     const char* name;
     T S::*member;
 };
+template <class S, class T>
+Field(const char*, T S::*) -> Field<S, T>;
 
 // ---- users and login sessions
 
