@@ -21,7 +21,7 @@
 #include "Accessibility/AXError.h"
 
 #include "Foundation/Value.h"
-#include "Geometry.h"
+#include "link/MachineValues.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,17 +34,6 @@
 namespace machine {
 
 class Processes;
-
-// One element of one process's tree; element 0 is the application.
-struct ElementRef {
-    int pid = 0;
-    std::uint64_t element = 0;
-    bool operator==(const ElementRef&) const = default;
-};
-
-// An attribute's value: a property-list value (a role, a boolean), another
-// element, a position or a size.
-using Attribute = std::variant<Value, ElementRef, ScreenPoint, ScreenSize>;
 
 // A default button as a test opens it; enabled absent: the button has no
 // "AXEnabled" attribute at all.

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "Foundation/Value.h"
+#include "link/MachineValues.h"
 
 #include <cstdint>
 #include <functional>
@@ -49,7 +50,7 @@ public:
 
 class IORegistry {
 public:
-    enum class Event { Matched, Terminated };
+    using Event = RegistryEvent;
     using Listener = std::function<void(RegistryEntryID)>;
 
     RegistryEntryID registerService(std::string className, IOServiceModel* model);

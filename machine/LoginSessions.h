@@ -9,6 +9,8 @@
 // program's run loop.
 #pragma once
 
+#include "link/MachineValues.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -18,13 +20,6 @@
 namespace machine {
 
 class UserTable;
-
-struct LoginSession {
-    std::uint32_t id = 0;
-    std::string userName;
-    std::uint32_t uid = 0;
-    bool onConsole = false;
-};
 
 class LoginSessions {
 public:

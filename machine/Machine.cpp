@@ -35,44 +35,38 @@ void Machine::reset()
     power_.reset();
     systemLog_.reset();
     alerts_.reset();
-    realUid_ = 0;
-    effectiveUid_ = 0;
-    effectiveGid_ = 0;
-    groups_ = {0};
-    hostProcess_ = false;
-    detached_ = false;
+    program_ = ProgramIdentity();
     // --- Session agent ---
     processes_.reset();
     accessibility_.reset();
     loginSessions_.reset();
     pointer_.reset();
-    programPid_ = 0;
     systemVersion_ = 0x1039;
     // --- end of session agent ---
 }
 
 std::string Machine::effectiveUserHome() const
 {
-    const User* user = users_.userWithId(effectiveUid_);
+    const User* user = users_.userWithId(program_.effectiveUid);
     return user ? user->home : std::string();
 }
 
 // --- Session agent ---
 std::uint32_t Machine::programSession() const
 {
-    const Process* p = processes_.processWithPid(programPid_);
+    const Process* p = processes_.processWithPid(program_.pid);
     return p ? p->session : 0;
 }
 // --- end of session agent ---
 
-std::string Machine::expandTilde(const std::string& path) const
+std::string Machine::expandTilde(const std::string& path, std::uint32_t uid) const
 {
     if (path.empty() || path[0] != '~')
         return path;
     std::size_t slash = path.find('/');
     std::string name = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
     std::string rest = slash == std::string::npos ? std::string() : path.substr(slash);
-    const User* user = name.empty() ? users_.userWithId(effectiveUid_) : users_.userNamed(name);
+    const User* user = name.empty() ? users_.userWithId(uid) : users_.userNamed(name);
     if (!user)
         return path;
     return user->home + rest;

@@ -24,6 +24,7 @@
 #include "Pointer.h"
 #include "Processes.h"
 // --- end of session agent ---
+#include "link/MachineValues.h"
 
 #include <cstdint>
 #include <string>
@@ -49,18 +50,19 @@ public:
     SystemLog& systemLog() { return systemLog_; }
     Alerts& alerts() { return alerts_; }
 
-    // The identity of the program running on the machine. In-process it is
+    // The identity of the program running on the machine, in process. It is
     // simulated; where the program really runs as root, the Unix shims also
     // switch the real effective id.
-    std::uint32_t realUserId() const { return realUid_; }
-    std::uint32_t effectiveUserId() const { return effectiveUid_; }
-    void setRealUserId(std::uint32_t uid) { realUid_ = uid; }
-    void setEffectiveUserId(std::uint32_t uid) { effectiveUid_ = uid; }
+    ProgramIdentity& program() { return program_; }
+    std::uint32_t realUserId() const { return program_.realUid; }
+    std::uint32_t effectiveUserId() const { return program_.effectiveUid; }
+    void setRealUserId(std::uint32_t uid) { program_.realUid = uid; }
+    void setEffectiveUserId(std::uint32_t uid) { program_.effectiveUid = uid; }
     // Its effective group and supplementary groups: root's (0) at start.
-    std::uint32_t effectiveGroupId() const { return effectiveGid_; }
-    void setEffectiveGroupId(std::uint32_t gid) { effectiveGid_ = gid; }
-    const std::vector<std::uint32_t>& groups() const { return groups_; }
-    void setGroups(std::vector<std::uint32_t> groups) { groups_ = std::move(groups); }
+    std::uint32_t effectiveGroupId() const { return program_.effectiveGid; }
+    void setEffectiveGroupId(std::uint32_t gid) { program_.effectiveGid = gid; }
+    const std::vector<std::uint32_t>& groups() const { return program_.groups; }
+    void setGroups(std::vector<std::uint32_t> groups) { program_.groups = std::move(groups); }
     // The home folder (system path) of the effective user; "/var/root" for
     // root, empty when the id has no user.
     std::string effectiveUserHome() const;
@@ -68,15 +70,17 @@ public:
     // Whether the running program is a real process on the host (a program
     // started by hand) rather than code inside a test; only a real process
     // really detaches when it goes daemon.
-    bool isHostProcess() const { return hostProcess_; }
-    void setHostProcess(bool host) { hostProcess_ = host; }
+    bool isHostProcess() const { return program_.hostProcess; }
+    void setHostProcess(bool host) { program_.hostProcess = host; }
     // Whether the running program has detached from its terminal.
-    bool programDetached() const { return detached_; }
-    void setProgramDetached(bool detached) { detached_ = detached; }
+    bool programDetached() const { return program_.detached; }
+    void setProgramDetached(bool detached) { program_.detached = detached; }
 
-    // "~" and "~name" at the start of a system path, through the user table;
-    // an unknown user leaves the path unchanged.
-    std::string expandTilde(const std::string& path) const;
+    // "~" (the home of the user uid, by default the effective user) and
+    // "~name" at the start of a system path, through the user table; an
+    // unknown user leaves the path unchanged.
+    std::string expandTilde(const std::string& path) const { return expandTilde(path, program_.effectiveUid); }
+    std::string expandTilde(const std::string& path, std::uint32_t uid) const;
 
     // Creates the user's home folder on the disk with its Library and
     // Preferences folders, as the OS does at a first login; false for an
@@ -95,8 +99,8 @@ public:
     Pointer& pointer() { return pointer_; }
     // The process the running program is (its own pid, and through it its
     // login session); 0 when the program is no process of the machine's.
-    int programPid() const { return programPid_; }
-    void setProgramPid(int pid) { programPid_ = pid; }
+    int programPid() const { return program_.pid; }
+    void setProgramPid(int pid) { program_.pid = pid; }
     // The login session of the running program's process, 0 for none.
     std::uint32_t programSession() const;
     // The system version answered to Gestalt('sysv'): 0x1039 is 10.3.9,
@@ -117,19 +121,13 @@ private:
     SystemPower power_;
     SystemLog systemLog_;
     Alerts alerts_;
-    std::uint32_t realUid_ = 0;
-    std::uint32_t effectiveUid_ = 0;
-    std::uint32_t effectiveGid_ = 0;
-    std::vector<std::uint32_t> groups_ {0};
-    bool hostProcess_ = false;
-    bool detached_ = false;
+    ProgramIdentity program_;
     std::string hostIdentifier_ = "001122334455";
     // --- Session agent ---
     Processes processes_;
     Accessibility accessibility_ {processes_};
     LoginSessions loginSessions_ {users_};
     Pointer pointer_;
-    int programPid_ = 0;
     std::uint32_t systemVersion_ = 0x1039;
     // --- end of session agent ---
 };

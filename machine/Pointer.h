@@ -1,11 +1,11 @@
 // The pointer and the mouse buttons.
 //
-// The position is in screen coordinates (Geometry.h). Programs move the
+// The position is in screen coordinates (link/MachineValues.h). Programs move the
 // pointer only by warping it; each warp is recorded, so a test can tell
 // "the pointer was not moved" from "it was moved to where it already was".
 #pragma once
 
-#include "Geometry.h"
+#include "link/MachineValues.h"
 
 #include <cstdint>
 #include <vector>

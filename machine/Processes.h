@@ -17,6 +17,8 @@
 // program's run loop.
 #pragma once
 
+#include "link/MachineValues.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,23 +27,10 @@
 
 namespace machine {
 
-struct ProcessSerial {
-    std::uint32_t high = 0;
-    std::uint32_t low = 0;
-    bool operator==(const ProcessSerial&) const = default;
-};
-
-struct Process {
-    int pid = 0;
-    ProcessSerial serial;          // {0, 0} for a Unix process
-    bool application = false;      // known to the Process Manager
-    bool enumerated = false;       // one of the Process Manager's enumeration
-    std::string name;              // the Process Manager's name; the command name otherwise
-    std::string bundleIdentifier;  // empty: none
-    std::string bundlePath;        // system path; empty: none
-    std::string creator;           // four characters; empty: none
+// A process as the machine keeps it: what any program may learn of it
+// (ProcessInfo), and the machine's own bookkeeping.
+struct Process : ProcessInfo {
     std::string command;           // what the process listing shows
-    std::uint32_t session = 0;     // the login session it runs in
     int hostPid = 0;               // the real process behind it, where one runs (the service's programs)
     std::uint32_t uid = 0;         // the user the service started that real process as
 };
@@ -60,14 +49,6 @@ struct ApplicationSpec {
     std::string creator;
     std::uint32_t session = 0;
     ProcessSerial serial;
-};
-
-enum class ApplicationEventKind { Launched, Terminated, FrontSwitched };
-
-struct ApplicationEvent {
-    ApplicationEventKind kind;
-    ProcessSerial serial;
-    bool operator==(const ApplicationEvent&) const = default;
 };
 
 class Processes {

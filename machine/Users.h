@@ -2,19 +2,14 @@
 // folder (a system path such as "/Users/alice", found under the disk root).
 #pragma once
 
+#include "link/MachineValues.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace machine {
-
-struct User {
-    std::string name;
-    std::uint32_t uid = 0;
-    std::uint32_t gid = 20;
-    std::string home; // system path
-};
 
 class UserTable {
 public:

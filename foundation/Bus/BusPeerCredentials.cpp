@@ -17,8 +17,11 @@ BusPeerCredentials::BusPeerCredentials(sdbus::IConnection& connection)
         } catch (const sdbus::Error&) {
             return;
         }
-        if (!name.empty() && name[0] == ':' && newOwner.empty())
+        if (!name.empty() && name[0] == ':' && newOwner.empty()) {
             remembered_.erase(name);
+            if (leaving_)
+                leaving_(name);
+        }
     });
     leaveWatch_ = std::shared_ptr<void>(std::move(slot));
 }

@@ -8,10 +8,14 @@
 // kMaxRememberedPeers of them; a well-known name is asked about each time,
 // since its owner may change. A name the bus does not know (its program has
 // gone) answers nothing.
+//
+// A server that keeps things for its callers hears here when one leaves
+// the bus (whenLeaving), to end what it kept.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -40,6 +44,8 @@ public:
 
     std::optional<Peer> peer(const std::string& busName);
     std::size_t rememberedCount() const { return remembered_.size(); }
+    // Called with the unique name of every program that leaves the bus.
+    void whenLeaving(std::function<void(const std::string& uniqueName)> observer) { leaving_ = std::move(observer); }
 
 private:
     std::optional<Peer> ask(const std::string& busName);
@@ -48,4 +54,5 @@ private:
     std::unique_ptr<sdbus::IProxy> busDaemon_;
     std::shared_ptr<void> leaveWatch_;
     std::map<std::string, Peer> remembered_;
+    std::function<void(const std::string&)> leaving_;
 };

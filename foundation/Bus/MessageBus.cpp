@@ -212,6 +212,20 @@ std::optional<std::string_view> readByteArray(sdbus::Message& message)
     return std::string_view(static_cast<const char*>(data), size);
 }
 
+std::optional<std::pair<std::string, std::string_view>> readNameAndBytes(sdbus::Message& message)
+{
+    std::string name;
+    try {
+        message >> name;
+    } catch (const sdbus::Error&) {
+        return std::nullopt;
+    }
+    std::optional<std::string_view> bytes = readByteArray(message);
+    if (!bytes)
+        return std::nullopt;
+    return std::pair(std::move(name), *bytes);
+}
+
 void appendByteArray(sdbus::Message& message, std::string_view bytes)
 {
     auto* raw = static_cast<sd_bus_message*>(MessageHandle::get(message));

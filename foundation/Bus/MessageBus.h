@@ -29,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace sdbus {
 class IConnection;
@@ -90,3 +91,6 @@ std::string objectPathForBusName(const std::string& busName);
 // byte array. Appending throws sdbus::Error, as the library's operators do.
 std::optional<std::string_view> readByteArray(sdbus::Message& message);
 void appendByteArray(sdbus::Message& message, std::string_view bytes);
+// A string, then a byte array ("say"): nothing when the message holds
+// anything else.
+std::optional<std::pair<std::string, std::string_view>> readNameAndBytes(sdbus::Message& message);

@@ -16,7 +16,7 @@ AXObserver::~AXObserver()
 {
     if (source_)
         source_->invalidate();
-    theTrees().destroyObserver(machineObserver_);
+    theTrees().unsubscribe(ops::axObserver, machineObserver_);
 }
 
 void AXObserver::start()
@@ -26,13 +26,16 @@ void AXObserver::start()
         if (auto self = weak.lock())
             self->deliverQueued();
     });
-    machineObserver_ = theTrees().createObserver(pid_, [weak](const MachineLink::Element& element, const std::string& notification) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->queue_.push_back({element.element, notification});
-        self->source_->signal();
-    });
+    machineObserver_ = theTrees().subscribe(
+        ops::axObserver,
+        [weak](const MachineLink::Element& element, const std::string& notification) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->queue_.push_back({element.element, notification});
+            self->source_->signal();
+        },
+        pid_);
 }
 
 void AXObserver::deliverQueued()
@@ -73,7 +76,7 @@ AXError AXObserverAddNotification(const AXObserverRef& observer, const AXUIEleme
         return kAXErrorIllegalArgument;
     if (int r = theTrees().take("AXObserverAddNotification:" + notification))
         return r;
-    int r = theTrees().addNotification(observer->machineObserver_, {element->pid(), element->element()}, notification);
+    int r = theTrees().call(ops::addNotification, observer->machineObserver_, element->pid(), element->element(), notification);
     if (r == kAXErrorSuccess)
         observer->refcons_[{element->element(), notification}] = refcon;
     return r;
@@ -86,7 +89,7 @@ AXError AXObserverRemoveNotification(const AXObserverRef& observer, const AXUIEl
         return kAXErrorInvalidUIElementObserver;
     if (!element)
         return kAXErrorIllegalArgument;
-    int r = theTrees().removeNotification(observer->machineObserver_, {element->pid(), element->element()}, notification);
+    int r = theTrees().call(ops::removeNotification, observer->machineObserver_, element->pid(), element->element(), notification);
     if (r == kAXErrorSuccess)
         observer->refcons_.erase({element->element(), notification});
     return r;

@@ -65,7 +65,7 @@ private:
     };
     pid_t pid_;
     AXObserverCallback callback_;
-    int machineObserver_ = 0;
+    std::uint64_t machineObserver_ = 0;
     // The reference constant of each registration on an element.
     std::map<std::pair<std::uint64_t, std::string>, void*> refcons_;
     std::deque<Pending> queue_;

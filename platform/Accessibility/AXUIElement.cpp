@@ -16,7 +16,7 @@ AXValueRef CFTypeRef::axValue() const
 
 Boolean AXAPIEnabled()
 {
-    return MachineLink::shared().accessibilityEnabled();
+    return MachineLink::shared().call(ops::accessibilityEnabled);
 }
 
 AXUIElementRef AXUIElementCreateApplication(pid_t pid)
@@ -52,8 +52,7 @@ AXError AXUIElementCopyAttributeValue(const AXUIElementRef& element, const std::
     auto& m = MachineLink::shared();
     if (int r = m.take("AXUIElementCopyAttributeValue:" + attribute))
         return r;
-    MachineLink::Attribute read;
-    int r = m.copyAttribute({element->pid(), element->element()}, attribute, read);
+    auto [r, read] = m.call(ops::copyAttribute, element->pid(), element->element(), attribute);
     if (r != kAXErrorSuccess)
         return r;
     *value = platformValue(read);

@@ -33,7 +33,7 @@ NSWorkspace::NSWorkspace()
 {
     source_ = RunLoopSource::create([this] { deliverQueued(); });
     RunLoop::current().addSource(source_, kCommonRunLoopModes);
-    sessionListener_ = MachineLink::shared().addSessionListener([this](std::uint32_t resigned, std::uint32_t activated) {
+    sessionListener_ = MachineLink::shared().subscribe(ops::sessionListener, [this](std::uint32_t resigned, std::uint32_t activated) {
         std::uint32_t mine = MachineLink::shared().programSession();
         if (mine == 0)
             return;
@@ -48,7 +48,7 @@ NSWorkspace::NSWorkspace()
 
 NSWorkspace::~NSWorkspace()
 {
-    MachineLink::shared().removeSessionListener(sessionListener_);
+    MachineLink::shared().unsubscribe(ops::sessionListener, sessionListener_);
     source_->invalidate();
 }
 

@@ -27,7 +27,7 @@ OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, UIn
 
 UInt32 GetCurrentButtonState()
 {
-    return MachineLink::shared().buttonState();
+    return MachineLink::shared().call(ops::buttonState);
 }
 
 ApplicationEventTarget& ApplicationEventTarget::shared()
@@ -40,13 +40,12 @@ OSStatus ApplicationEventTarget::installHandler(EventHandlerUPP handler, const s
 {
     handlers_.push_back({handler, types, userData});
     if (!machineListener_) {
-        machineListener_ = MachineLink::shared().addApplicationListener(
-            [this](MachineLink::ApplicationEventKind event, std::uint32_t high, std::uint32_t low) {
-                EventKind kind = event == MachineLink::ApplicationEventKind::Launched ? kEventAppLaunched
-                    : event == MachineLink::ApplicationEventKind::Terminated         ? kEventAppTerminated
-                                                                                     : kEventAppFrontSwitched;
-                hear({kind, high, low});
-            });
+        machineListener_ = MachineLink::shared().subscribe(ops::applicationListener, [this](const machine::ApplicationEvent& event) {
+            EventKind kind = event.kind == machine::ApplicationEventKind::Launched ? kEventAppLaunched
+                : event.kind == machine::ApplicationEventKind::Terminated         ? kEventAppTerminated
+                                                                                   : kEventAppFrontSwitched;
+            hear({kind, event.serial.high, event.serial.low});
+        });
     }
     return noErr;
 }
@@ -102,6 +101,6 @@ void ApplicationEventTarget::resetForTesting()
 {
     handlers_.clear();
     if (machineListener_)
-        MachineLink::shared().removeApplicationListener(machineListener_);
+        MachineLink::shared().unsubscribe(ops::applicationListener, machineListener_);
     machineListener_ = 0;
 }

@@ -11,6 +11,6 @@ OSErr Gestalt(OSType selector, SInt32* response)
         return static_cast<OSErr>(r);
     if (selector != gestaltSystemVersion)
         return gestaltUndefSelectorErr;
-    *response = static_cast<SInt32>(m.systemVersion());
+    *response = static_cast<SInt32>(m.call(ops::systemVersion));
     return noErr;
 }

@@ -9,7 +9,7 @@ CGError CGSetLocalEventsSuppressionInterval(CFTimeInterval seconds)
         return r;
     if (!(seconds >= 0))
         return kCGErrorIllegalArgument;
-    m.setLocalEventsSuppressionInterval(seconds);
+    m.call(ops::setLocalEventsSuppressionInterval, seconds);
     return kCGErrorSuccess;
 }
 
@@ -18,6 +18,6 @@ CGError CGWarpMouseCursorPosition(CGPoint newCursorPosition)
     auto& m = MachineLink::shared();
     if (int r = m.take("CGWarpMouseCursorPosition"))
         return r;
-    m.warp(newCursorPosition.x, newCursorPosition.y);
+    m.call(ops::warp, newCursorPosition.x, newCursorPosition.y);
     return kCGErrorSuccess;
 }

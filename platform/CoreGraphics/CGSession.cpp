@@ -7,7 +7,7 @@ Value CGSessionCopyCurrentDictionary()
     auto& m = MachineLink::shared();
     if (m.take("CGSessionCopyCurrentDictionary"))
         return {};
-    std::optional<MachineLink::Session> session = m.session(m.programSession());
+    std::optional<MachineLink::Session> session = m.call(ops::session, m.programSession());
     if (!session)
         return {};
     return Value::dictionary({

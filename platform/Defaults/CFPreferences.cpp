@@ -34,7 +34,7 @@ std::string pathInHome(std::string_view applicationID, std::string_view home, st
     else
         return {};
     std::string_view name = applicationID == kCFPreferencesAnyApplication ? ".GlobalPreferences" : applicationID;
-    return preferenceDomainPath(home, name, byHost, MachineLink::shared().hostIdentifier());
+    return preferenceDomainPath(home, name, byHost, MachineLink::shared().call(ops::hostIdentifier));
 }
 
 Domain domainFor(std::string_view applicationID, std::string_view userName, std::string_view hostName)
@@ -56,7 +56,7 @@ Domain domainFor(std::string_view applicationID, std::string_view userName, std:
 
 bool mayWrite(const Domain& domain)
 {
-    return !domain.anyUser || MachineLink::shared().effectiveUserId() == 0;
+    return !domain.anyUser || MachineLink::shared().program().effectiveUid == 0;
 }
 
 Value read(const Domain& domain, bool* wasUnreadable = nullptr)

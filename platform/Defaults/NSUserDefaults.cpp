@@ -46,7 +46,7 @@ std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults()
     auto& object = standardObject();
     if (!object) {
         auto& m = MachineLink::shared();
-        object.reset(new NSUserDefaults(m.effectiveUserId(), m.effectiveUserHome()));
+        object.reset(new NSUserDefaults(m.program().effectiveUid, m.effectiveUserHome()));
     }
     return object;
 }

@@ -51,7 +51,7 @@ std::shared_ptr<DistantObject> Connection::rootProxyForConnectionWithRegisteredN
     if (!port)
         return nullptr;
     auto client = std::shared_ptr<Connection>(new Connection(port, port));
-    client->userId_ = MachineLink::shared().effectiveUserId();
+    client->userId_ = MachineLink::shared().program().effectiveUid;
     if (!ConnectionTransport::shared().attachClient(name, client)) {
         client->valid_ = false;
         return nullptr;
@@ -82,8 +82,8 @@ bool Connection::registerName(const std::string& name)
         return false;
     // Clients take the name's server to be whoever registered it.
     const std::uint32_t previous = userId_, previousReal = realUserId_;
-    userId_ = MachineLink::shared().effectiveUserId();
-    realUserId_ = MachineLink::shared().realUserId();
+    userId_ = MachineLink::shared().program().effectiveUid;
+    realUserId_ = MachineLink::shared().program().realUid;
     if (!ConnectionTransport::shared().registerName(name, shared_from_this())) {
         userId_ = previous;
         realUserId_ = previousReal;
@@ -150,16 +150,16 @@ std::optional<Value> Connection::sendInvocation(const std::string& selector, con
 
 std::optional<Value> Connection::receiveLocalInvocation(const Value& invocation, const Connection& client)
 {
-    auto& link = MachineLink::shared();
-    const std::uint32_t real = link.realUserId();
-    const std::uint32_t effective = link.effectiveUserId();
+    machine::ProgramIdentity& program = MachineLink::shared().program();
+    const std::uint32_t real = program.realUid;
+    const std::uint32_t effective = program.effectiveUid;
     if (realUserId_ != kUnknownUserId) {
-        link.setRealUserId(realUserId_);
-        link.setEffectiveUserId(userId_);
+        program.realUid = realUserId_;
+        program.effectiveUid = userId_;
     }
     std::optional<Value> result = receiveInvocation(invocation, client.userId_);
-    link.setRealUserId(real);
-    link.setEffectiveUserId(effective);
+    program.realUid = real;
+    program.effectiveUid = effective;
     return result;
 }
 

@@ -26,7 +26,7 @@ std::optional<NSException> NSTask::launch()
         return NSException {"NSInvalidArgumentException", "launch path not accessible"};
     launched_ = true;
     endDate_ = currentDate() + kRunDuration;
-    std::string output = m.processListing();
+    std::string output = m.call(ops::processListing);
     if (standardOutput_)
         standardOutput_->reading_.buffer_.insert(standardOutput_->reading_.buffer_.end(), output.begin(), output.end());
     status_ = 0;

@@ -9,5 +9,5 @@ kern_return_t IOHIDSetAccelerationWithKey(io_connect_t handle, const std::string
     std::uint64_t connection = 0;
     if (!iokitConnection(handle, &entry, &connection))
         return kIOReturnBadArgument;
-    return MachineLink::shared().setAcceleration(entry, connection, key, acceleration);
+    return MachineLink::shared().call(ops::hidSetAcceleration, entry, connection, key, acceleration);
 }

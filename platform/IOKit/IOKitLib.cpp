@@ -104,8 +104,8 @@ void forget(io_object_t name)
     Object object = std::move(it->second);
     t.objects.erase(it);
     switch (object.kind) {
-    case Object::Kind::Iterator: theMachine().removeRegistryListener(object.listener); break;
-    case Object::Kind::Connection: theMachine().close(object.entry, object.machineConnection); break;
+    case Object::Kind::Iterator: theMachine().unsubscribe(ops::registryListener, object.listener); break;
+    case Object::Kind::Connection: theMachine().call(ops::entryClose, object.entry, object.machineConnection); break;
     case Object::Kind::Opaque:
         if (object.onForget)
             object.onForget();
@@ -251,12 +251,12 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notifyPort,
     // Listen first, then take what already matches: over the bus a service
     // registered in between is then heard of (twice, and kept once) rather
     // than missed.
-    find(name, Object::Kind::Iterator)->listener = link.addRegistryListener(className,
-        terminated ? MachineLink::RegistryEvent::Terminated : MachineLink::RegistryEvent::Matched,
-        [name](RegistryEntryID entry) { heard(name, entry); });
+    find(name, Object::Kind::Iterator)->listener = link.subscribe(ops::registryListener,
+        [name](RegistryEntryID entry) { heard(name, entry); }, className,
+        terminated ? machine::RegistryEvent::Terminated : machine::RegistryEvent::Matched);
     if (matched) {
         Object* created = find(name, Object::Kind::Iterator);
-        for (RegistryEntryID entry : link.matchingServices(className)) {
+        for (RegistryEntryID entry : link.call(ops::registryMatching, className)) {
             if (created->told.insert(entry).second)
                 created->pending.push_back(entry);
         }
@@ -267,7 +267,7 @@ kern_return_t IOServiceAddMatchingNotification(IONotificationPortRef notifyPort,
 
 io_service_t IOServiceGetMatchingService(mach_port_t, const Value& matching)
 {
-    auto services = theMachine().matchingServices(matchingClass(matching));
+    auto services = theMachine().call(ops::registryMatching, matchingClass(matching));
     if (services.empty())
         return 0;
     Object service(Object::Kind::Service);
@@ -321,8 +321,8 @@ kern_return_t IOServiceOpen(io_service_t service, task_port_t, std::uint32_t typ
     if (!object || !connect)
         return kIOReturnBadArgument;
     RegistryEntryID entry = object->entry;
-    std::uint64_t machineConnection = 0;
-    if (int r = theMachine().open(entry, type, &machineConnection))
+    auto [r, machineConnection] = theMachine().call(ops::entryOpen, entry, type);
+    if (r != kIOReturnSuccess)
         return r;
     Object connection(Object::Kind::Connection);
     connection.entry = entry;
@@ -356,10 +356,10 @@ kern_return_t IOConnectMethodScalarIScalarO(io_connect_t connect, std::uint32_t 
     Object* object = find(connect, Object::Kind::Connection);
     if (!object)
         return kIOReturnBadArgument;
-    std::vector<std::int64_t> outputs(scalarOutputCount, 0);
-    int r = theMachine().callScalar(object->entry, object->machineConnection, index, inputs, outputs);
+    auto [r, outputs] = theMachine().call(ops::entryCallScalar, object->entry, object->machineConnection, index, inputs, scalarOutputCount);
     if (r == kIOReturnSuccess) {
-        for (std::size_t i = 0; i < outputAddresses.size(); ++i) {
+        // An output the machine did not give stays as the caller had it.
+        for (std::size_t i = 0; i < outputAddresses.size() && i < outputs.size(); ++i) {
             if (outputAddresses[i])
                 *outputAddresses[i] = static_cast<int>(outputs[i]);
         }
@@ -381,8 +381,7 @@ kern_return_t IOConnectMethodScalarIStructureO(io_connect_t connect, std::uint32
     Object* object = find(connect, Object::Kind::Connection);
     if (!object || !structureSize || (*structureSize && !structure))
         return kIOReturnBadArgument;
-    std::vector<std::uint8_t> bytes(*structureSize, 0);
-    int r = theMachine().callStructure(object->entry, object->machineConnection, index, inputs, bytes);
+    auto [r, bytes] = theMachine().call(ops::entryCallStructure, object->entry, object->machineConnection, index, inputs, *structureSize);
     if (r == kIOReturnSuccess) {
         std::size_t written = std::min<std::size_t>(bytes.size(), *structureSize);
         if (written)
@@ -409,23 +408,23 @@ kern_return_t IORegistryEntrySetCFProperties(io_registry_entry_t entry, const Va
 {
     IOReturn r;
     RegistryEntryID id = entryOf(entry, &r);
-    return id ? theMachine().setProperties(id, properties) : r;
+    return id ? IOReturn(theMachine().call(ops::entrySetProperties, id, properties)) : r;
 }
 
 kern_return_t IORegistryEntrySetCFProperty(io_registry_entry_t entry, const std::string& propertyName, const Value& property)
 {
     IOReturn r;
     RegistryEntryID id = entryOf(entry, &r);
-    return id ? theMachine().setProperty(id, propertyName, property) : r;
+    return id ? IOReturn(theMachine().call(ops::entrySetProperty, id, propertyName, property)) : r;
 }
 
 Value IORegistryEntryCreateCFProperty(io_registry_entry_t entry, const std::string& key, CFAllocatorRef, IOOptionBits)
 {
     IOReturn r;
     RegistryEntryID id = entryOf(entry, &r);
-    if (!id || !theMachine().isActive(id) || theMachine().take("IORegistryEntryCreateCFProperty"))
+    if (!id || !theMachine().call(ops::registryIsActive, id) || theMachine().take("IORegistryEntryCreateCFProperty"))
         return {};
-    return theMachine().property(id, key);
+    return theMachine().call(ops::entryProperty, id, key);
 }
 
 // ---- for the other I/O Kit shims
@@ -471,7 +470,7 @@ void IOKitResetForTesting()
     auto& t = table();
     for (auto& [name, object] : t.objects) {
         if (object.kind == Object::Kind::Iterator)
-            theMachine().removeRegistryListener(object.listener);
+            theMachine().unsubscribe(ops::registryListener, object.listener);
     }
     for (auto& [name, object] : t.objects) {
         if (object.kind == Object::Kind::Opaque && object.onForget)

@@ -37,14 +37,14 @@ io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePo
         return MACH_PORT_NULL;
 
     auto registration = std::make_shared<Registration>();
-    registration->client = power().addPowerClient([port, refcon, callback](std::uint32_t type, std::intptr_t argument) {
+    registration->client = power().subscribe(ops::powerClient, [port, refcon, callback](std::uint32_t type, std::intptr_t argument) {
         iokitPostMessage(port, [refcon, callback, type, argument] {
             callback(refcon, MACH_PORT_NULL, type, reinterpret_cast<void*>(argument));
         });
     });
     *notifier = iokitAddOpaqueHandle([registration] {
         if (registration->client)
-            power().removePowerClient(registration->client);
+            power().unsubscribe(ops::powerClient, registration->client);
         registration->client = 0;
     });
     *thePortRef = port;
@@ -57,7 +57,7 @@ IOReturn IOAllowPowerChange(io_connect_t kernelPort, std::intptr_t notificationI
         return kIOReturnBadArgument;
     if (int r = MachineLink::shared().take("IOAllowPowerChange"))
         return r;
-    return power().acknowledgePower(notificationID) ? kIOReturnSuccess : kIOReturnBadArgument;
+    return power().call(ops::powerAcknowledge, notificationID) ? kIOReturnSuccess : kIOReturnBadArgument;
 }
 
 IOReturn IODeregisterForSystemPower(io_object_t* notifier)

@@ -35,9 +35,32 @@ MachineLink& MachineLink::shared()
         // What the program writes to syslog also lands in the machine's
         // system log, under its name and machine pid.
         setSyslogMirror([bus](int priority, const std::string& message) {
-            bus->appendSystemLog(program_invocation_short_name, bus->programPid(), priority, message);
+            bus->call(ops::appendSystemLog, program_invocation_short_name, bus->program().pid, priority, message);
         });
         return static_cast<MachineLink*>(bus);
     }();
     return *link;
+}
+
+std::uint32_t MachineLink::programSession()
+{
+    int pid = program().pid;
+    std::optional<Process> self = pid ? call(ops::processWithPid, pid) : std::nullopt;
+    return self ? self->session : 0;
+}
+
+std::string MachineLink::expandTilde(const std::string& path)
+{
+    // Only a path that starts with "~" needs the machine's user table.
+    if (path.empty() || path[0] != '~')
+        return path;
+    // A machine that cannot be asked leaves the path as it is.
+    std::string expanded = call(ops::expandTilde, path, program().effectiveUid);
+    return expanded.empty() ? path : expanded;
+}
+
+std::string MachineLink::effectiveUserHome()
+{
+    std::optional<User> user = call(ops::userWithId, program().effectiveUid);
+    return user ? user->home : std::string();
 }

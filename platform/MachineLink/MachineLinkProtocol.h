@@ -1,17 +1,18 @@
-// What travels between a program's bus link and the machine service.
+// How the machine link travels between a program's bus link and the
+// machine service.
 //
 // The service publishes one object (kMachineLinkObjectPath) with one
 // method and one signal on kMachineLinkInterface:
-//   Call(s operation, ay arguments) -> ay result
-//     arguments and result are binary property lists, each a dictionary of
-//     named entries (see MachineLinkService.h for every operation and its
-//     entries); a call that is not such a call, names no operation or lacks
-//     an entry, or carries one of the wrong kind, gets an error reply and
-//     changes nothing.
-//   signal Event(s kind, ay payload)
-//     the news of one registration (payload a binary property-list
-//     dictionary naming the registration); every bus link hears every
-//     event and keeps those of its own registrations.
+//   Call(s operation, ay arguments) -> ay answer
+//     arguments and answer are binary property-list dictionaries, coded as
+//     the operation's row says (machine/link/MachineOperations.h); a call
+//     that is not such a call, names no operation or lacks an argument, or
+//     carries one of the wrong kind or out of its range, gets an error
+//     reply and changes nothing.
+//   signal Event(s news, ay payload)
+//     one piece of news of one registration (payload a binary
+//     property-list dictionary naming the registration); every bus link
+//     hears every event and keeps those of its own registrations.
 #pragma once
 
 #include "Environment/Environment.h"
@@ -27,17 +28,6 @@ inline constexpr const char* kMachineLinkBadArgumentsError = "org.arvel.MachineL
 inline constexpr double kMachineLinkTimeoutSeconds = 5.0;
 // Larger argument data is refused before it is parsed.
 inline constexpr std::size_t kMachineLinkMaxArgumentBytes = 4 * 1024 * 1024;
-// The most scalar outputs and structure bytes one driver call may ask for.
-inline constexpr std::size_t kMachineLinkMaxScalarOutputs = 64;
-inline constexpr std::size_t kMachineLinkMaxStructureBytes = 64 * 1024;
-
-// Event kinds and their payload entries.
-inline constexpr const char* kMachineEventRegistry = "registry";       // listener, entry
-inline constexpr const char* kMachineEventStore = "store";             // watcher, key
-inline constexpr const char* kMachineEventPower = "power";             // client, type, argument
-inline constexpr const char* kMachineEventApplication = "application"; // listener, kind (0 launched, 1 terminated, 2 front), high, low
-inline constexpr const char* kMachineEventAccessibility = "accessibility"; // observer, pid, element, notification
-inline constexpr const char* kMachineEventSession = "session";         // listener, resigned, activated
 
 // A service sets kMachinePidVariable (Environment/Environment.h) for the
 // programs it starts: their machine process. Who they are they ask the

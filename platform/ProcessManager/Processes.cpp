@@ -23,15 +23,15 @@ std::optional<Process> resolve(const ProcessSerialNumber* psn)
         return std::nullopt;
     auto& link = theMachine();
     if (isCurrentProcess(*psn)) {
-        std::optional<Process> self = link.processWithPid(link.programPid());
+        std::optional<Process> self = link.call(ops::processWithPid, link.program().pid);
         return self && self->application ? self : std::nullopt;
     }
-    return link.processWithSerial(psn->highLongOfPSN, psn->lowLongOfPSN);
+    return link.call(ops::processWithSerial, machine::ProcessSerial {psn->highLongOfPSN, psn->lowLongOfPSN});
 }
 
 ProcessSerialNumber serialOf(const Process& p)
 {
-    return {p.serialHigh, p.serialLow};
+    return {p.serial.high, p.serial.low};
 }
 
 OSStatus injected(const char* operation)
@@ -47,7 +47,7 @@ OSErr GetFrontProcess(ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetFrontProcess"))
         return static_cast<OSErr>(r);
-    std::optional<Process> front = theMachine().frontProcess();
+    std::optional<Process> front = theMachine().call(ops::frontProcess);
     if (!front)
         return procNotFound;
     *psn = serialOf(*front);
@@ -60,7 +60,7 @@ OSErr GetNextProcess(ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetNextProcess"))
         return static_cast<OSErr>(r);
-    std::vector<Process> applications = theMachine().applications();
+    std::vector<Process> applications = theMachine().call(ops::applications);
     std::size_t next = 0;
     if (!(psn->highLongOfPSN == 0 && psn->lowLongOfPSN == kNoProcess)) {
         std::optional<Process> current = resolve(psn);
@@ -97,7 +97,7 @@ OSStatus GetProcessForPID(pid_t pid, ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetProcessForPID"))
         return r;
-    std::optional<Process> p = theMachine().processWithPid(pid);
+    std::optional<Process> p = theMachine().call(ops::processWithPid, pid);
     if (!p || !p->application)
         return procNotFound;
     *psn = serialOf(*p);
@@ -149,6 +149,6 @@ Value ProcessInformationCopyDictionary(const ProcessSerialNumber* psn, UInt32 in
         info.set("FileCreator", p->creator);
     info.set("FileType", "APPL");
     info.set("pid", p->pid);
-    info.set("PSN", (static_cast<std::uint64_t>(p->serialHigh) << 32) | p->serialLow);
+    info.set("PSN", (static_cast<std::uint64_t>(p->serial.high) << 32) | p->serial.low);
     return info;
 }

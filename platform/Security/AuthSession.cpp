@@ -8,7 +8,7 @@ OSStatus SessionGetInfo(SecuritySessionId session, SecuritySessionId* sessionId,
     if (OSStatus r = m.take("SessionGetInfo"))
         return r;
     SecuritySessionId id = session == callerSecuritySession ? m.programSession() : session;
-    if (id == noSecuritySession || !m.session(id))
+    if (id == noSecuritySession || !m.call(ops::session, id))
         return errSessionInvalidId;
     if (sessionId)
         *sessionId = id;

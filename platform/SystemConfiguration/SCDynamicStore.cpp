@@ -22,7 +22,7 @@ public:
 
     ~SCDynamicStore()
     {
-        MachineLink::shared().removeStoreWatcher(watch_);
+        MachineLink::shared().unsubscribe(ops::storeWatcher, watch_);
         if (auto source = source_.lock())
             source->invalidate();
     }
@@ -53,7 +53,7 @@ public:
         patterns_ = std::move(newPatterns);
         if (!watch_) {
             std::weak_ptr<SCDynamicStore> weak = weak_from_this();
-            watch_ = MachineLink::shared().addStoreWatcher([weak](const std::string& key) {
+            watch_ = MachineLink::shared().subscribe(ops::storeWatcher, [weak](const std::string& key) {
                 if (auto self = weak.lock())
                     self->changed(key);
             });
@@ -157,7 +157,7 @@ Value SCDynamicStoreCopyConsoleUser(const SCDynamicStoreRef& store, uid_t* uid, 
 {
     if (!store || MachineLink::shared().take("SCDynamicStoreCopyConsoleUser"))
         return {};
-    Value entry = MachineLink::shared().storeValue(kConsoleUserKey);
+    Value entry = MachineLink::shared().call(ops::storeValue, kConsoleUserKey);
     const std::string* name = entry["Name"].string();
     if (!name)
         return {};

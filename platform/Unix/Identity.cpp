@@ -51,8 +51,8 @@ int detachFromServiceMachine(int nochdir, int noclose)
         ::_exit(1);
     }
     auto& link = MachineLink::shared();
-    if (int pid = link.programPid())
-        link.setHostPid(pid, static_cast<int>(::getpid()));
+    if (int pid = link.program().pid)
+        link.call(ops::setHostPid, pid, static_cast<int>(::getpid()));
     if (!nochdir && ::chdir("/") != 0) {
         // As daemon(3): a root folder that cannot be entered is no reason to stay.
     }
@@ -78,7 +78,7 @@ int detachFromServiceMachine(int nochdir, int noclose)
 // process really is root; anything else only changes the machine's notion.
 bool changesRealIds(MachineLink& link)
 {
-    return link.isHostProcess() && ::getuid() == 0;
+    return link.program().hostProcess && ::getuid() == 0;
 }
 
 std::vector<gid_t> hostGroups()
@@ -94,12 +94,12 @@ std::vector<gid_t> hostGroups()
 
 uid_t getuid()
 {
-    return MachineLink::shared().realUserId();
+    return MachineLink::shared().program().realUid;
 }
 
 uid_t geteuid()
 {
-    return MachineLink::shared().effectiveUserId();
+    return MachineLink::shared().program().effectiveUid;
 }
 
 int seteuid(uid_t uid)
@@ -108,55 +108,55 @@ int seteuid(uid_t uid)
     if (link.take("seteuid", std::to_string(uid)) != 0)
         return -1;
     // As on Unix: root may take any id; others only their real id.
-    if (link.realUserId() != 0 && uid != link.realUserId())
+    if (link.program().realUid != 0 && uid != link.program().realUid)
         return -1;
     // A real process that really is root changes whose files it may touch;
     // inside a test, or for a program the machine counts as root while the
     // host does not, the machine's notion of who runs is all that changes.
     if (changesRealIds(link) && ::seteuid(uid) != 0)
         return -1;
-    link.setEffectiveUserId(uid);
+    link.program().effectiveUid = uid;
     return 0;
 }
 
 gid_t getegid()
 {
-    return MachineLink::shared().effectiveGroupId();
+    return MachineLink::shared().program().effectiveGid;
 }
 
 int setegid(gid_t gid)
 {
     auto& link = MachineLink::shared();
-    if (link.take("setegid", std::to_string(gid)) != 0 || link.effectiveUserId() != 0)
+    if (link.take("setegid", std::to_string(gid)) != 0 || link.program().effectiveUid != 0)
         return -1;
     if (changesRealIds(link) && ::setegid(gid) != 0)
         return -1;
-    link.setEffectiveGroupId(gid);
+    link.program().effectiveGid = gid;
     return 0;
 }
 
 std::vector<gid_t> getgroups()
 {
-    return MachineLink::shared().groups();
+    return MachineLink::shared().program().groups;
 }
 
 int setgroups(const std::vector<gid_t>& groups)
 {
     auto& link = MachineLink::shared();
-    if (link.take("setgroups") != 0 || link.effectiveUserId() != 0)
+    if (link.take("setgroups") != 0 || link.program().effectiveUid != 0)
         return -1;
     if (changesRealIds(link)) {
         std::vector<::gid_t> list(groups.begin(), groups.end());
         if (::setgroups(list.size(), list.data()) != 0)
             return -1;
     }
-    link.setGroups(groups);
+    link.program().groups = groups;
     return 0;
 }
 
 std::optional<Passwd> getpwuid(uid_t uid)
 {
-    auto user = MachineLink::shared().userWithId(uid);
+    auto user = MachineLink::shared().call(ops::userWithId, uid);
     if (!user)
         return std::nullopt;
     return Passwd {user->name, user->uid, user->gid, user->home};
@@ -175,27 +175,28 @@ int daemon(int nochdir, int noclose)
     auto& link = MachineLink::shared();
     if (link.take("daemon") != 0)
         return -1;
-    if (link.isHostProcess() && !stayInForeground()) {
+    if (link.program().hostProcess && !stayInForeground()) {
         int r = MachineLink::usesBus() ? detachFromServiceMachine(nochdir, noclose) : ::daemon(nochdir, noclose);
         if (r != 0)
             return -1;
     }
-    link.setProgramDetached(true);
+    link.program().detached = true;
     return 0;
 }
 
 void adoptHostProcessIdentity()
 {
     auto& link = MachineLink::shared();
-    link.setHostProcess(true);
+    machine::ProgramIdentity& program = link.program();
+    program.hostProcess = true;
     // No machine hands out groups: they are the host process's in any case.
-    link.setEffectiveGroupId(static_cast<gid_t>(::getegid()));
-    link.setGroups(hostGroups());
+    program.effectiveGid = static_cast<gid_t>(::getegid());
+    program.groups = hostGroups();
     // Over the bus the program's ids were taken from the host (or from the
     // service) when the link was made.
     if (!MachineLink::usesBus()) {
-        link.setRealUserId(::getuid());
-        link.setEffectiveUserId(::geteuid());
+        program.realUid = ::getuid();
+        program.effectiveUid = ::geteuid();
     }
 }
 

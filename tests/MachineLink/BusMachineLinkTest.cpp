@@ -402,15 +402,15 @@ TEST_F(AProgramOnAMachineService, KeepsItsRegistrationsFromOtherPrograms)
 TEST_F(AProgramOnAMachineService, HearsNewsOnlyFromTheRunLoopEvenWhenACallWaitedWhileTheyCame)
 {
     std::vector<std::uint32_t> heard;
-    std::uint64_t client = MachineLink::shared().addPowerClient([&](std::uint32_t type, std::intptr_t) { heard.push_back(type); });
+    std::uint64_t client = MachineLink::shared().subscribe(ops::powerClient, [&](std::uint32_t type, std::intptr_t) { heard.push_back(type); });
     ASSERT_NE(client, 0u);
     verb("sleep");
     // The news reached this program while this call waited for its answer.
-    (void)MachineLink::shared().buttonState();
+    (void)MachineLink::shared().call(ops::buttonState);
     EXPECT_TRUE(heard.empty());
     ASSERT_TRUE(runLoopUntil([&] { return !heard.empty(); }));
     EXPECT_EQ(heard, std::vector<std::uint32_t>({kIOMessageSystemWillSleep}));
-    MachineLink::shared().removePowerClient(client);
+    MachineLink::shared().unsubscribe(ops::powerClient, client);
     EXPECT_EQ(verb("power"), "clients 0\nsystem-will-sleep unanswered\n");
 }
 

@@ -1,0 +1,141 @@
+// The machine link, described once: every operation a program's shims ask
+// of the machine, and every kind of news they register for, one row each
+// (Operation.h says what a row holds and how it travels).
+//
+// A row's model code is its performer in Performers.cpp. The shims call a
+// row through their link (MachineLink::shared().call(ops::frontProcess)); in
+// process it reaches the performer with typed values, over the bus the
+// program's link and the machine service both code it from this row.
+//
+// Arguments a caller controls that make the machine allocate are Bounded or
+// AtMost, which the service checks before anything runs.
+#pragma once
+
+#include "Operation.h"
+
+#include "Accessibility/AXError.h"
+#include "IOKit/IOReturn.h"
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace machine {
+
+// Default-made, these are what a call answers when it could not be made.
+using IOReturnCode = ResultCode<kIOReturnNoDevice>;
+using AXErrorCode = ResultCode<kAXErrorCannotComplete>;
+
+// The most scalars, and structure bytes, one driver call carries.
+inline constexpr std::size_t kMaxDriverScalars = 64;
+inline constexpr std::uint32_t kMaxDriverStructureBytes = 64 * 1024;
+using DriverScalars = AtMost<std::int64_t, kMaxDriverScalars>;
+using DriverScalarCount = Bounded<std::uint32_t, Between<0u, kMaxDriverScalars>>;
+using DriverStructureSize = Bounded<std::uint32_t, Between<0u, kMaxDriverStructureBytes>>;
+struct NotNegative {
+    static constexpr double low = 0;
+    static constexpr double high = std::numeric_limits<double>::infinity();
+};
+using Seconds = Bounded<double, NotNegative>;
+using SyslogPriority = Bounded<int, Between<0, 7>>; // LOG_EMERG to LOG_DEBUG
+
+namespace ops {
+
+// ---- the I/O registry. An entry that is gone answers kIOReturnNoDevice.
+inline constexpr Operation<std::vector<std::uint64_t>(std::string)> registryMatching {"registry.matching", {"class"}};
+inline constexpr Operation<bool(std::uint64_t)> registryIsActive {"registry.isActive", {"entry"}};
+inline constexpr Operation<std::string(std::uint64_t)> registryClassName {"registry.className", {"entry"}};
+inline constexpr Subscription<void(std::string, RegistryEvent), void(std::uint64_t)> registryListener {
+    {"registry.addListener", {"class", "event"}}, {"registry.removeListener", {"listener"}}, "registry", {"entry"}};
+// The caller's user decides what the driver lets it open and write.
+inline constexpr Operation<Outcome<IOReturnCode, std::uint64_t>(std::uint64_t, std::uint32_t)> entryOpen {
+    "entry.open", {"entry", "type"}};
+inline constexpr Operation<IOReturnCode(std::uint64_t, std::uint64_t)> entryClose {"entry.close", {"entry", "connection"}};
+// Asks for outputCount outputs; the values come back on success.
+inline constexpr Operation<Outcome<IOReturnCode, std::vector<std::int64_t>>(
+    std::uint64_t, std::uint64_t, std::uint32_t, DriverScalars, DriverScalarCount)>
+    entryCallScalar {"entry.callScalar", {"entry", "connection", "index", "inputs", "outputCount"}};
+// Gives room for size bytes; what was written comes back on success.
+inline constexpr Operation<Outcome<IOReturnCode, Value::Bytes>(
+    std::uint64_t, std::uint64_t, std::uint32_t, DriverScalars, DriverStructureSize)>
+    entryCallStructure {"entry.callStructure", {"entry", "connection", "index", "inputs", "size"}};
+// Nil when absent or when the entry is gone.
+inline constexpr Operation<Value(std::uint64_t, std::string)> entryProperty {"entry.property", {"entry", "key"}};
+inline constexpr Operation<IOReturnCode(std::uint64_t, Value)> entrySetProperties {"entry.setProperties", {"entry", "properties"}};
+inline constexpr Operation<IOReturnCode(std::uint64_t, std::string, Value)> entrySetProperty {
+    "entry.setProperty", {"entry", "key", "value"}};
+// The HID system's parameter connection; kIOReturnBadArgument for an entry
+// that is not the HID system.
+inline constexpr Operation<IOReturnCode(std::uint64_t, std::uint64_t, std::string, double)> hidSetAcceleration {
+    "hid.setAcceleration", {"entry", "connection", "key", "value"}};
+
+// ---- the configuration store. Watchers hear the name of every key changed.
+inline constexpr Operation<Value(std::string)> storeValue {"store.value", {"key"}};
+inline constexpr Subscription<void(), void(std::string)> storeWatcher {
+    {"store.addWatcher"}, {"store.removeWatcher", {"watcher"}}, "store", {"key"}};
+
+// ---- system power. A client answers each message's argument.
+inline constexpr Subscription<void(), void(std::uint32_t, std::int64_t)> powerClient {
+    {"power.addClient"}, {"power.removeClient", {"client"}}, "power", {"type", "argument"}};
+// False for an unknown or answered argument.
+inline constexpr Operation<bool(std::int64_t)> powerAcknowledge {"power.acknowledge", {"argument"}};
+
+// ---- processes
+inline constexpr Operation<std::optional<ProcessInfo>(int)> processWithPid {"processes.withPid", {"pid"}};
+inline constexpr Operation<std::optional<ProcessInfo>(ProcessSerial)> processWithSerial {"processes.withSerial", {"serial"}};
+inline constexpr Operation<std::optional<ProcessInfo>()> frontProcess {"processes.front"};
+// The enumerated applications in launch order.
+inline constexpr Operation<std::vector<ProcessInfo>()> applications {"processes.applications"};
+// What "/bin/ps -axww" prints.
+inline constexpr Operation<std::string()> processListing {"processes.listing"};
+inline constexpr Subscription<void(), void(ApplicationEvent)> applicationListener {
+    {"processes.addListener"}, {"processes.removeListener", {"listener"}}, "application", {"event"}};
+// The real process behind a machine process, told by a program that has
+// just detached into it, from it.
+inline constexpr Operation<bool(int, int)> setHostPid {"processes.setHostPid", {"pid", "hostPid"}, Travel::OnItsOwnConnection};
+
+// ---- accessibility. Results are AXError values; an observer is the caller's own.
+inline constexpr Operation<bool()> accessibilityEnabled {"ax.enabled"};
+inline constexpr Operation<bool(int, std::uint64_t)> elementExists {"ax.exists", {"pid", "element"}};
+inline constexpr Operation<Outcome<AXErrorCode, Attribute>(int, std::uint64_t, std::string)> copyAttribute {
+    "ax.copyAttribute", {"pid", "element", "name"}};
+inline constexpr Subscription<void(int), void(ElementRef, std::string)> axObserver {
+    {"ax.createObserver", {"pid"}}, {"ax.destroyObserver", {"observer"}}, "accessibility", {"element", "notification"}};
+inline constexpr Operation<AXErrorCode(std::uint64_t, int, std::uint64_t, std::string)> addNotification {
+    "ax.addNotification", {"observer", "pid", "element", "notification"}};
+inline constexpr Operation<AXErrorCode(std::uint64_t, int, std::uint64_t, std::string)> removeNotification {
+    "ax.removeNotification", {"observer", "pid", "element", "notification"}};
+
+// ---- the pointer
+// Bit n set: button n is held.
+inline constexpr Operation<std::uint32_t()> buttonState {"pointer.buttonState"};
+inline constexpr Operation<void(double, double)> warp {"pointer.warp", {"x", "y"}};
+inline constexpr Operation<void(Seconds)> setLocalEventsSuppressionInterval {"pointer.setSuppressionInterval", {"seconds"}};
+
+// ---- login sessions. Listeners hear the session that resigned and the one
+// that became active (0: none).
+inline constexpr Operation<std::optional<LoginSession>(std::uint32_t)> session {"sessions.session", {"id"}};
+inline constexpr Subscription<void(), void(std::uint32_t, std::uint32_t)> sessionListener {
+    {"sessions.addListener"}, {"sessions.removeListener", {"listener"}}, "session", {"resigned", "activated"}};
+
+// ---- users
+inline constexpr Operation<std::optional<User>(std::string)> userNamed {"users.named", {"name"}};
+inline constexpr Operation<std::optional<User>(std::uint32_t)> userWithId {"users.withId", {"uid"}};
+// "~" (the user uid's home) and "~name" at the start of a system path; an
+// unknown user leaves the path unchanged.
+inline constexpr Operation<std::string(std::string, std::uint32_t)> expandTilde {"users.expandTilde", {"path", "uid"}};
+
+// ---- the machine itself
+inline constexpr Operation<std::string()> hostIdentifier {"host.identifier"};
+inline constexpr Operation<std::uint32_t()> systemVersion {"system.version"};
+// A line a program wrote to syslog, for the machine's system log.
+inline constexpr Operation<void(std::string, int, SyslogPriority, std::string)> appendSystemLog {
+    "log.append", {"program", "pid", "priority", "message"}, Travel::WithoutAnswer};
+// The user the machine takes the calling program for; nothing when it
+// cannot tell.
+inline constexpr Operation<std::optional<std::uint32_t>()> programIdentity {"program.identity", {}, Travel::OnItsOwnConnection};
+
+} // namespace ops
+} // namespace machine
