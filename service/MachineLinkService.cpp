@@ -126,8 +126,8 @@ std::optional<Value> MachineLinkService::dispatch(
     Holdings& held = held_[caller];
     BusCaller busCaller(held, uid, peer ? peer->pid : 0);
     std::optional<Value> answer = machine::PerformerTable::shared().serve(operation, machine_, busCaller, arguments,
-        [this](const machine::SubscriptionBase& subscription, std::uint64_t registration, const Value& news) {
-            emit(subscription, registration, news);
+        [this, caller](const machine::SubscriptionBase& subscription, std::uint64_t registration, const Value& news) {
+            emit(caller, subscription, registration, news);
         },
         known);
     if (held.empty())
@@ -147,7 +147,8 @@ std::uint32_t MachineLinkService::userIdOf(int hostPid, std::uint32_t busUid) co
     return busUid;
 }
 
-void MachineLinkService::emit(const machine::SubscriptionBase& subscription, std::uint64_t registration, const Value& news)
+void MachineLinkService::emit(
+    const std::string& caller, const machine::SubscriptionBase& subscription, std::uint64_t registration, const Value& news)
 {
     std::optional<std::string> data = binaryPropertyListData(Value::dictionary({{"registration", registration}, {"news", news}}));
     if (!data || !object_)
@@ -156,6 +157,9 @@ void MachineLinkService::emit(const machine::SubscriptionBase& subscription, std
         auto signal = object_->createSignal(kMachineLinkInterface, "Event");
         signal << std::string(subscription.news());
         appendByteArray(signal, *data);
+        // To the program that registered, and to no other: the rest of the
+        // bus never wakes for news that are not theirs.
+        signal.setDestination(caller);
         object_->emitSignal(signal);
     } catch (const sdbus::Error& error) {
         logError("MachineLinkService error: Unable to send \"%s\" news: %s\n", subscription.news(), error.getMessage());

@@ -7,7 +7,8 @@
 // (MachineLink/MachineLinkProtocol.h): each Call is served by the
 // operation's performer (machine/link/PerformerTable.h), which decodes its
 // arguments and encodes its answer as the operation's row says, and the
-// news of every registration go out as Event signals.
+// news of every registration go out as Event signals addressed to the
+// program that registered.
 //
 // Who calls is what the bus says (Bus/BusPeerCredentials.h): the unix user
 // of the caller's connection, never anything in its environment. The one
@@ -64,7 +65,8 @@ private:
     std::optional<Value> dispatch(const std::string& caller, const std::string& operation, const Value& arguments, bool* known);
     // The user id the machine takes a caller for, from what the bus says of it.
     std::uint32_t userIdOf(int hostPid, std::uint32_t busUid) const;
-    void emit(const machine::SubscriptionBase& subscription, std::uint64_t registration, const Value& news);
+    void emit(const std::string& caller, const machine::SubscriptionBase& subscription, std::uint64_t registration,
+        const Value& news);
     void callerLeft(const std::string& caller);
 
     sdbus::IConnection& connection_;

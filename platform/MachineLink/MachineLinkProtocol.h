@@ -11,8 +11,8 @@
 //     reply and changes nothing.
 //   signal Event(s news, ay payload)
 //     one piece of news of one registration (payload a binary
-//     property-list dictionary naming the registration); every bus link
-//     hears every event and keeps those of its own registrations.
+//     property-list dictionary naming the registration), addressed to the
+//     program that made the registration alone.
 #pragma once
 
 #include "Environment/Environment.h"
