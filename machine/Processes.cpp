@@ -42,7 +42,7 @@ const Process& Processes::launch(const ApplicationSpec& spec)
     else
         p.command = spec.name;
     Process& added = add(std::move(p));
-    tell({ApplicationEventKind::Launched, added.serial});
+    tell(ApplicationEventKind::Launched, added);
     return added;
 }
 
@@ -80,7 +80,7 @@ bool Processes::quit(int pid)
         frontPid_ = 0;
     std::erase_if(frontBySession_, [pid](const auto& entry) { return entry.second == pid; });
     if (gone.enumerated)
-        tell({ApplicationEventKind::Terminated, gone.serial});
+        tell(ApplicationEventKind::Terminated, gone);
     return true;
 }
 
@@ -91,7 +91,7 @@ bool Processes::bringToFront(int pid)
         return false;
     frontPid_ = pid;
     frontBySession_[p->session] = pid;
-    tell({ApplicationEventKind::FrontSwitched, p->serial});
+    tell(ApplicationEventKind::FrontSwitched, *p);
     return true;
 }
 
@@ -192,8 +192,20 @@ void Processes::removeListener(int id)
     listeners_.erase(id);
 }
 
-void Processes::tell(const ApplicationEvent& event)
+ApplicationSnapshot Processes::snapshot() const
 {
+    ApplicationSnapshot out;
+    for (const Process* p : applications())
+        out.applications.push_back(*p);
+    if (const Process* front = frontProcess())
+        out.front = *front;
+    out.sequence = sequence_;
+    return out;
+}
+
+void Processes::tell(ApplicationEventKind kind, const Process& process)
+{
+    const ApplicationEvent event {kind, process.serial, process, ++sequence_};
     // A listener may remove itself (or another) while being told.
     auto listeners = listeners_;
     for (auto& [id, listener] : listeners) {

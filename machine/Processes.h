@@ -84,6 +84,8 @@ public:
     std::vector<const Process*> all() const;
     // The enumerated applications in launch order.
     std::vector<const Process*> applications() const;
+    // The applications, the front one and the count of events told so far.
+    ApplicationSnapshot snapshot() const;
     // What "/bin/ps -axww" prints: a header line, then one line per process
     // in pid order, "  PID  TT  STAT      TIME COMMAND".
     std::string processListing() const;
@@ -96,7 +98,7 @@ public:
 
 private:
     Process& add(Process process);
-    void tell(const ApplicationEvent& event);
+    void tell(ApplicationEventKind kind, const Process& process);
 
     std::map<int, Process> processes_; // by pid: launch order, stable references
     int nextPid_ = 1;
@@ -105,6 +107,9 @@ private:
     std::map<std::uint32_t, int> frontBySession_; // the last front application of each session
     std::map<int, Listener> listeners_;
     int nextListener_ = 1;
+    // Application events told since the machine started; never reset, so
+    // that a program's table is never ahead of a machine that was reset.
+    std::uint64_t sequence_ = 0;
 };
 
 } // namespace machine

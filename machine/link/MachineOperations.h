@@ -88,6 +88,8 @@ inline constexpr Operation<std::optional<ProcessInfo>(ProcessSerial)> processWit
 inline constexpr Operation<std::optional<ProcessInfo>()> frontProcess {"processes.front"};
 // The enumerated applications in launch order.
 inline constexpr Operation<std::vector<ProcessInfo>()> applications {"processes.applications"};
+// The applications and the front one at once, with the events' count.
+inline constexpr Operation<ApplicationSnapshot()> applicationSnapshot {"processes.snapshot"};
 // What "/bin/ps -axww" prints.
 inline constexpr Operation<std::string()> processListing {"processes.listing"};
 inline constexpr Subscription<void(), void(ApplicationEvent)> applicationListener {

@@ -90,11 +90,37 @@ struct ProcessInfo {
 enum class ApplicationEventKind { Launched, Terminated, FrontSwitched };
 constexpr std::array<const char*, 3> linkNames(ApplicationEventKind) { return {"launched", "terminated", "front"}; }
 
+// An application event says what the application is (as it was when it
+// quit), and where it stands in the machine's count of application events,
+// so that a program that keeps its own table of the applications
+// (ProcessManager/ProcessTable.h) never applies news older than what it
+// asked for.
 struct ApplicationEvent {
     ApplicationEventKind kind = ApplicationEventKind::Launched;
     ProcessSerial serial;
+    ProcessInfo process;
+    std::uint64_t sequence = 0;
     bool operator==(const ApplicationEvent&) const = default;
-    static constexpr auto fields() { return std::tuple {Field {"kind", &ApplicationEvent::kind}, Field {"serial", &ApplicationEvent::serial}}; }
+    static constexpr auto fields()
+    {
+        return std::tuple {Field {"kind", &ApplicationEvent::kind}, Field {"serial", &ApplicationEvent::serial},
+            Field {"process", &ApplicationEvent::process}, Field {"sequence", &ApplicationEvent::sequence}};
+    }
+};
+
+// The applications of the Process Manager's enumeration in launch order,
+// the one in front (pid 0: none), as of the sequence number of the last
+// application event.
+struct ApplicationSnapshot {
+    std::vector<ProcessInfo> applications;
+    ProcessInfo front;
+    std::uint64_t sequence = 0;
+    bool operator==(const ApplicationSnapshot&) const = default;
+    static constexpr auto fields()
+    {
+        return std::tuple {Field {"applications", &ApplicationSnapshot::applications},
+            Field {"front", &ApplicationSnapshot::front}, Field {"sequence", &ApplicationSnapshot::sequence}};
+    }
 };
 
 // ---- the I/O registry

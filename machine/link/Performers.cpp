@@ -116,6 +116,7 @@ void definePerformers(PerformerTable& t)
             out.push_back(*p);
         return out;
     });
+    t.perform(ops::applicationSnapshot, [](Machine& m, Caller&) { return m.processes().snapshot(); });
     t.perform(ops::processListing, [](Machine& m, Caller&) { return m.processes().processListing(); });
     t.subscribe(
         ops::applicationListener,

@@ -1,6 +1,7 @@
 #include "Carbon/CarbonEvents.h"
 
 #include "MachineLink/MachineLink.h"
+#include "ProcessManager/ProcessTable.h"
 
 EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr handler)
 {
@@ -40,7 +41,14 @@ OSStatus ApplicationEventTarget::installHandler(EventHandlerUPP handler, const s
 {
     handlers_.push_back({handler, types, userData});
     if (!machineListener_) {
+        // The program keeps its own table of the applications from now on;
+        // each event reaches the table before the handlers hear it.
+        auto processTable = ProcessTable::sharedInstance();
+        if (processTable)
+            processTable->arm();
         machineListener_ = MachineLink::shared().subscribe(ops::applicationListener, [this](const machine::ApplicationEvent& event) {
+            if (auto processTable = ProcessTable::sharedInstance())
+                processTable->apply(event);
             EventKind kind = event.kind == machine::ApplicationEventKind::Launched ? kEventAppLaunched
                 : event.kind == machine::ApplicationEventKind::Terminated         ? kEventAppTerminated
                                                                                    : kEventAppFrontSwitched;
@@ -103,4 +111,5 @@ void ApplicationEventTarget::resetForTesting()
     if (machineListener_)
         MachineLink::shared().unsubscribe(ops::applicationListener, machineListener_);
     machineListener_ = 0;
+    ProcessTable::releaseSharedInstance();
 }

@@ -57,6 +57,7 @@ public:
     R call(const machine::Operation<R(A...)>& operation, Given&&... arguments)
     {
         static_assert(sizeof...(A) == sizeof...(Given), "a call passes every argument of its operation");
+        ++callsMade_;
         auto typed = typename machine::Operation<R(A...)>::Arguments(std::forward<Given>(arguments)...);
         if constexpr (std::is_void_v<R>) {
             invoke(operation, &typed, nullptr);
@@ -87,6 +88,10 @@ public:
     // succeeds); a qualifier asks "operation:qualifier" first.
     virtual int take(const std::string& operation, const std::string& qualifier = {}) = 0;
 
+    // How many operations this program has asked of the machine (what the
+    // benchmarks count: over the bus, each is a round trip).
+    std::uint64_t callsMade() const { return callsMade_; }
+
     // The running program.
     virtual machine::ProgramIdentity& program() = 0;
     // The login session of its machine process, 0 for none.
@@ -107,4 +112,7 @@ protected:
     // Listener).
     virtual std::uint64_t start(const machine::SubscriptionBase& subscription, const void* arguments, std::shared_ptr<const void> listener) = 0;
     virtual void stop(const machine::SubscriptionBase& subscription, std::uint64_t registration) = 0;
+
+private:
+    std::uint64_t callsMade_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "ProcessManager/Processes.h"
 
 #include "MachineLink/MachineLink.h"
+#include "ProcessManager/ProcessTable.h"
 
 namespace {
 
@@ -9,6 +10,13 @@ using Process = MachineLink::Process;
 MachineLink& theMachine()
 {
     return MachineLink::shared();
+}
+
+// The program's own table of the applications, when it keeps one.
+ProcessTable* table()
+{
+    auto shared = ProcessTable::sharedInstance();
+    return shared && shared->isArmed() ? shared.get() : nullptr;
 }
 
 bool isCurrentProcess(const ProcessSerialNumber& psn)
@@ -22,11 +30,17 @@ std::optional<Process> resolve(const ProcessSerialNumber* psn)
     if (!psn)
         return std::nullopt;
     auto& link = theMachine();
+    ProcessTable* known = table();
     if (isCurrentProcess(*psn)) {
-        std::optional<Process> self = link.call(ops::processWithPid, link.program().pid);
+        std::optional<Process> self = known ? known->self() : link.call(ops::processWithPid, link.program().pid);
         return self && self->application ? self : std::nullopt;
     }
-    return link.call(ops::processWithSerial, machine::ProcessSerial {psn->highLongOfPSN, psn->lowLongOfPSN});
+    const machine::ProcessSerial serial {psn->highLongOfPSN, psn->lowLongOfPSN};
+    if (known) {
+        if (std::optional<Process> p = known->withSerial(serial))
+            return p;
+    }
+    return link.call(ops::processWithSerial, serial);
 }
 
 ProcessSerialNumber serialOf(const Process& p)
@@ -47,7 +61,8 @@ OSErr GetFrontProcess(ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetFrontProcess"))
         return static_cast<OSErr>(r);
-    std::optional<Process> front = theMachine().call(ops::frontProcess);
+    ProcessTable* known = table();
+    std::optional<Process> front = known ? known->front() : theMachine().call(ops::frontProcess);
     if (!front)
         return procNotFound;
     *psn = serialOf(*front);
@@ -60,7 +75,9 @@ OSErr GetNextProcess(ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetNextProcess"))
         return static_cast<OSErr>(r);
-    std::vector<Process> applications = theMachine().call(ops::applications);
+    ProcessTable* known = table();
+    std::vector<Process> fetched = known ? std::vector<Process>() : theMachine().call(ops::applications);
+    const std::vector<Process>& applications = known ? known->applications() : fetched;
     std::size_t next = 0;
     if (!(psn->highLongOfPSN == 0 && psn->lowLongOfPSN == kNoProcess)) {
         std::optional<Process> current = resolve(psn);

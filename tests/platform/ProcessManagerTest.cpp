@@ -1,5 +1,8 @@
+#include "Carbon/CarbonEvents.h"
 #include "Foundation/Task.h"
+#include "MachineLink/MachineLink.h"
 #include "ProcessManager/Processes.h"
+#include "RunLoop/RunLoop.h"
 #include "RunLoop/Clock.h"
 #include "machine/Machine.h"
 
@@ -135,3 +138,56 @@ TEST_F(APsTask, ListsEveryProcessIntoItsPipeAndRunsForATenthOfASecond)
     EXPECT_FALSE(task.isRunning());
 }
 
+
+namespace {
+
+OSStatus ignoreEvent(EventHandlerCallRef, EventRef, void*)
+{
+    return noErr;
+}
+
+} // namespace
+
+// A program that listens to application events (the agent) keeps its own
+// table of the applications and asks the machine nothing more for them.
+TEST_F(TheProcessManager, OfAProgramThatHearsApplicationEventsAnswersFromThemWithoutAskingTheMachine)
+{
+    auto& link = MachineLink::shared();
+    EventTypeSpec front {kEventClassApplication, kEventAppFrontSwitched};
+    m.processes().bringToFront(editor); // before the table: told by its snapshot
+    ASSERT_EQ(InstallEventHandler(GetApplicationEventTarget(), NewEventHandlerUPP(ignoreEvent), 1, &front, nullptr, nullptr), noErr);
+    RunLoop::current().runUntilDate(currentDate() + 1); // the news of the launches, older than the snapshot
+    int safari = m.processes().launch({"Safari", "com.apple.Safari", "/Applications/Safari.app", "sfri"}).pid;
+    m.processes().bringToFront(safari);
+    m.processes().quit(mail);
+    RunLoop::current().runUntilDate(currentDate() + 1);
+
+    const std::uint64_t before = link.callsMade();
+    ProcessSerialNumber psn;
+    ASSERT_EQ(GetFrontProcess(&psn), noErr);
+    EXPECT_EQ(ProcessInformationCopyDictionary(&psn, kProcessDictionaryIncludeAllInformationMask)["CFBundleIdentifier"],
+        Value("com.apple.Safari"));
+    std::vector<pid_t> seen;
+    ProcessSerialNumber current {0, kCurrentProcess}, next {0, kNoProcess};
+    while (GetNextProcess(&next) == noErr) {
+        Boolean same = false;
+        pid_t pid = 0;
+        if (SameProcess(&next, &current, &same) == noErr && !same && GetProcessPID(&next, &pid) == noErr)
+            seen.push_back(pid);
+    }
+    EXPECT_EQ(seen, (std::vector<pid_t> {editor, safari}));
+    EXPECT_LE(link.callsMade() - before, 1u); // its own process, once
+
+    // The console's session moves the front application without an
+    // application event: asked of the machine once, when next wanted.
+    m.users().addUser("bob", 502);
+    const machine::LoginSession* bob = m.loginSessions().login("bob");
+    ASSERT_TRUE(bob);
+    m.processes().setConsoleSession(bob->id); // as the machine's login verb does
+    RunLoop::current().runUntilDate(currentDate() + 1);
+    const std::uint64_t beforeSwitch = link.callsMade();
+    EXPECT_EQ(GetFrontProcess(&psn), procNotFound);
+    EXPECT_EQ(GetFrontProcess(&psn), procNotFound);
+    EXPECT_EQ(link.callsMade() - beforeSwitch, 1u);
+    ApplicationEventTarget::shared().resetForTesting();
+}

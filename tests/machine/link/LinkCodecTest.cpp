@@ -58,7 +58,7 @@ TEST(ALinkRow, CarriesItsArgumentsAnswersAndNewsUnchanged)
 
     std::vector<ApplicationEvent> heard;
     Subscription<void(), void(ApplicationEvent)>::Listener listener = [&](const ApplicationEvent& e) { heard.push_back(e); };
-    ApplicationEvent front {ApplicationEventKind::FrontSwitched, {0, 0x1004}};
+    ApplicationEvent front {ApplicationEventKind::FrontSwitched, safari.serial, safari, 7};
     EXPECT_TRUE(ops::applicationListener.deliver(ops::applicationListener.encodeNews(front), &listener));
     EXPECT_EQ(heard, std::vector<ApplicationEvent>({front}));
 }
