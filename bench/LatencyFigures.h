@@ -51,3 +51,35 @@ void compareWithPing(int rounds, const char* label, Ping&& ping, Call&& call)
     std::printf("%-32s median %8.1f us   p99 %8.1f us\n", (std::string(label) + ":").c_str(), c.median, c.p99);
     std::printf("ratio (call / ping):             median %8.2f      p99 %8.2f\n", c.median / p.median, c.p99 / p.p99);
 }
+
+// The CPU time a process has used so far, in microseconds, to the
+// nanosecond the scheduler counts (/proc/PID/schedstat); 0 when unreadable.
+inline double cpuMicroseconds(int pid)
+{
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/schedstat").c_str(), "r");
+    unsigned long long ns = 0;
+    if (f) {
+        if (std::fscanf(f, "%llu", &ns) != 1)
+            ns = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(ns) / 1000.0;
+}
+
+// What the serving process spends on each of `rounds` pings and of
+// `rounds` calls, measured one after the other, and their ratio.
+template <class Ping, class Call>
+void compareServingCpu(int rounds, int servingPid, const char* label, Ping&& ping, Call&& call)
+{
+    double start = cpuMicroseconds(servingPid);
+    for (int i = 0; i < rounds; ++i)
+        ping();
+    double afterPings = cpuMicroseconds(servingPid);
+    for (int i = 0; i < rounds; ++i)
+        call();
+    double afterCalls = cpuMicroseconds(servingPid);
+    double perPing = (afterPings - start) / rounds, perCall = (afterCalls - afterPings) / rounds;
+    std::printf("serving CPU per Peer.Ping:       %8.1f us\n", perPing);
+    std::printf("%-32s %8.1f us\n", ("serving CPU per " + std::string(label) + ":").c_str(), perCall);
+    std::printf("ratio (call / ping):             %8.2f\n", perCall / perPing);
+}

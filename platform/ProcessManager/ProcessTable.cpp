@@ -84,12 +84,23 @@ std::optional<ProcessInfo> ProcessTable::self()
     return *self_;
 }
 
-std::optional<ProcessInfo> ProcessTable::withSerial(const ProcessSerial& serial) const
+template <class Match>
+std::optional<ProcessInfo> ProcessTable::find(Match&& match) const
 {
     for (const auto* list : {&applications_, &others_}) {
-        auto it = std::find_if(list->begin(), list->end(), [&](const ProcessInfo& p) { return p.serial == serial; });
+        auto it = std::find_if(list->begin(), list->end(), match);
         if (it != list->end())
             return *it;
     }
     return std::nullopt;
+}
+
+std::optional<ProcessInfo> ProcessTable::withSerial(const ProcessSerial& serial) const
+{
+    return find([&](const ProcessInfo& p) { return p.serial == serial; });
+}
+
+std::optional<ProcessInfo> ProcessTable::withPid(int pid) const
+{
+    return find([&](const ProcessInfo& p) { return p.pid == pid; });
 }

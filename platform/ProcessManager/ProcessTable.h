@@ -38,6 +38,7 @@ public:
     std::optional<machine::ProcessInfo> front();
     const std::vector<machine::ProcessInfo>& applications() const { return applications_; }
     std::optional<machine::ProcessInfo> withSerial(const machine::ProcessSerial& serial) const;
+    std::optional<machine::ProcessInfo> withPid(int pid) const;
     // The program's own process, asked of the machine once.
     std::optional<machine::ProcessInfo> self();
 
@@ -45,6 +46,8 @@ private:
     friend class SharedInstance<ProcessTable>;
     ProcessTable() = default;
     void remember(const machine::ProcessInfo& process);
+    template <class Match>
+    std::optional<machine::ProcessInfo> find(Match&& match) const;
 
     bool armed_ = false;
     std::uint64_t sequence_ = 0;

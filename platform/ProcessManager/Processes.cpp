@@ -114,7 +114,10 @@ OSStatus GetProcessForPID(pid_t pid, ProcessSerialNumber* psn)
         return paramErr;
     if (OSStatus r = injected("GetProcessForPID"))
         return r;
-    std::optional<Process> p = theMachine().call(ops::processWithPid, pid);
+    ProcessTable* known = table();
+    std::optional<Process> p = known ? known->withPid(pid) : std::nullopt;
+    if (!p)
+        p = theMachine().call(ops::processWithPid, pid);
     if (!p || !p->application)
         return procNotFound;
     *psn = serialOf(*p);
