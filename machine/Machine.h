@@ -14,6 +14,7 @@
 #include "Failures.h"
 #include "HIDSystem.h"
 #include "SystemPower.h"
+#include "LinkTraffic.h"
 #include "SystemLog.h"
 #include "IORegistry.h"
 #include "TrackpadDriver.h"
@@ -49,6 +50,8 @@ public:
     SystemPower& power() { return power_; }
     SystemLog& systemLog() { return systemLog_; }
     Alerts& alerts() { return alerts_; }
+    // What the machine service served over the bus.
+    LinkTraffic& linkTraffic() { return linkTraffic_; }
 
     // The identity of the program running on the machine, in process. It is
     // simulated; where the program really runs as root, the Unix shims also
@@ -121,6 +124,7 @@ private:
     SystemPower power_;
     SystemLog systemLog_;
     Alerts alerts_;
+    LinkTraffic linkTraffic_;
     ProgramIdentity program_;
     std::string hostIdentifier_ = "001122334455";
     // --- Session agent ---

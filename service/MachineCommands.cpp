@@ -134,6 +134,7 @@ const char* MachineCommands::usage()
            "  load-driver | unload-driver    the trackpad driver loads | unloads\n"
            "Looking:\n"
            "  show driver|hid|pointer|processes|sessions|console|alerts|power\n"
+           "  show link                      calls served and news sent over the bus, by operation and kind\n"
            "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
            "                                 (seconds since 2001, to the microsecond)\n"
            "  log [--since N]                the system log (from line N, counting from 0)\n"
@@ -672,7 +673,7 @@ Result MachineCommands::driver(bool load, const Words& args)
 
 Result MachineCommands::show(const Words& args)
 {
-    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power";
+    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power|link";
     if (args.size() != 1)
         return failure(usage);
     const std::string& what = args[0];
@@ -694,6 +695,8 @@ Result MachineCommands::show(const Words& args)
         return answer(machine_.alerts().describe());
     if (what == "power")
         return answer(describePower());
+    if (what == "link")
+        return answer(machine_.linkTraffic().describe());
     return failure(usage);
 }
 

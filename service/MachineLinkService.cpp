@@ -130,6 +130,8 @@ std::optional<Value> MachineLinkService::dispatch(
             emit(caller, subscription, registration, news);
         },
         known);
+    if (*known)
+        machine_.linkTraffic().noteCall(operation);
     if (held.empty())
         held_.erase(caller);
     return answer;
@@ -161,6 +163,7 @@ void MachineLinkService::emit(
         // bus never wakes for news that are not theirs.
         signal.setDestination(caller);
         object_->emitSignal(signal);
+        machine_.linkTraffic().noteNews(subscription.news());
     } catch (const sdbus::Error& error) {
         logError("MachineLinkService error: Unable to send \"%s\" news: %s\n", subscription.news(), error.getMessage());
     }
