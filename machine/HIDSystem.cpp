@@ -97,6 +97,8 @@ std::string HIDSystem::describe() const
     if (!entry_)
         return "HID system: missing\n";
     std::string out = stringWithFormat("HID system: %u configuration(s) received\n", static_cast<unsigned>(propertiesWrites_));
+    if (propertiesWrites_)
+        out += stringWithFormat("  last configuration = %@\n", lastProperties_);
     for (const auto& [key, value] : accelerations_)
         out += stringWithFormat("  %s = %g\n", key, value);
     return out;

@@ -36,6 +36,7 @@ void Machine::reset()
     systemLog_.reset();
     alerts_.reset();
     linkTraffic_.reset();
+    programConsoles_.reset();
     program_ = ProgramIdentity();
     // --- Session agent ---
     processes_.reset();

@@ -15,6 +15,7 @@
 #include "HIDSystem.h"
 #include "SystemPower.h"
 #include "LinkTraffic.h"
+#include "ProgramConsoles.h"
 #include "SystemLog.h"
 #include "IORegistry.h"
 #include "TrackpadDriver.h"
@@ -52,6 +53,8 @@ public:
     Alerts& alerts() { return alerts_; }
     // What the machine service served over the bus.
     LinkTraffic& linkTraffic() { return linkTraffic_; }
+    // What the real programs it started wrote to their consoles.
+    ProgramConsoles& programConsoles() { return programConsoles_; }
 
     // The identity of the program running on the machine, in process. It is
     // simulated; where the program really runs as root, the Unix shims also
@@ -125,6 +128,7 @@ private:
     SystemLog systemLog_;
     Alerts alerts_;
     LinkTraffic linkTraffic_;
+    ProgramConsoles programConsoles_;
     ProgramIdentity program_;
     std::string hostIdentifier_ = "001122334455";
     // --- Session agent ---

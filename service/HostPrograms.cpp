@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -105,6 +106,10 @@ HostPrograms::HostPrograms(std::string machineName, EndedHandler ended, StopHand
 
 HostPrograms::~HostPrograms()
 {
+    for (auto& [hostPid, source] : outputs_) {
+        RunLoop::current().removeFileDescriptorSource(source);
+        ::close(source->fileDescriptor());
+    }
     RunLoop::current().removeFileDescriptorSource(source_);
     ::close(signalFd_);
     sigset_t set = watchedSignals();
@@ -135,16 +140,22 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
     const gid_t gid = launch.gid;
     const uid_t uid = launch.uid;
 
-    int report[2];
+    int report[2], output[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         *problem = std::string("no pipe: ") + std::strerror(errno);
+        return -1;
+    }
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        *problem = std::string("no pipe: ") + std::strerror(errno);
+        ::close(report[0]);
+        ::close(report[1]);
         return -1;
     }
     pid_t pid = fork();
     if (pid < 0) {
         *problem = std::string("unable to fork: ") + std::strerror(errno);
-        ::close(report[0]);
-        ::close(report[1]);
+        for (int fd : {report[0], report[1], output[0], output[1]})
+            ::close(fd);
         return -1;
     }
     if (pid == 0) {
@@ -158,6 +169,8 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
             dup2(null, 0);
             ::close(null);
         }
+        dup2(output[1], 1);
+        dup2(output[1], 2);
         if (chdir(folder.c_str()) != 0 && chdir("/") != 0) {
             // The working folder is a courtesy; the program still runs.
         }
@@ -170,6 +183,7 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
         _exit(127);
     }
     ::close(report[1]);
+    ::close(output[1]);
     ChildFailure failure {};
     ssize_t got;
     do {
@@ -177,6 +191,7 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
     if (got == static_cast<ssize_t>(sizeof failure)) {
+        ::close(output[0]);
         waitpid(pid, nullptr, 0);
         *problem = (failure.step == kStepIds
                            ? "unable to take UID " + std::to_string(uid) + " GID " + std::to_string(gid) + ": "
@@ -184,7 +199,52 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
             + std::strerror(failure.error);
         return -1;
     }
+    watchOutput(pid, output[0]);
     return pid;
+}
+
+void HostPrograms::watchOutput(int hostPid, int fd)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    auto source = FileDescriptorSource::create(fd, FileDescriptorSource::Readable, [this, hostPid](int ready, int) { outputArrived(hostPid, ready); });
+    RunLoop::current().addFileDescriptorSource(source, kCommonRunLoopModes);
+    // A host pid comes back only after its program was reaped and its output
+    // closed; an output still open under it belongs to a descendant.
+    if (auto old = outputs_.find(hostPid); old != outputs_.end()) {
+        old->second->invalidate();
+        ::close(old->second->fileDescriptor());
+    }
+    outputs_[hostPid] = std::move(source);
+}
+
+void HostPrograms::outputArrived(int hostPid, int fd)
+{
+    char buffer[16384];
+    // A program that writes without end gets a bounded share of each pass.
+    for (int reads = 0; reads < 16; ++reads) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            std::fwrite(buffer, 1, static_cast<std::size_t>(got), stdout);
+            std::fflush(stdout);
+            if (output_)
+                output_(hostPid, std::string_view(buffer, static_cast<std::size_t>(got)));
+            continue;
+        }
+        if (got < 0 && (errno == EINTR))
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        // The end of its output: every writer closed it.
+        auto it = outputs_.find(hostPid);
+        if (it != outputs_.end() && it->second->fileDescriptor() == fd) {
+            it->second->invalidate();
+            outputs_.erase(it);
+        }
+        ::close(fd);
+        if (output_)
+            output_(hostPid, {});
+        return;
+    }
 }
 
 void HostPrograms::terminate(int hostPid)

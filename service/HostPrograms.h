@@ -20,11 +20,18 @@
 // endAll() is the service's last act: every descendant gets SIGTERM, those
 // still running after the grace period SIGKILL, and all are reaped, so the
 // service leaves no process behind.
+//
+// A program's standard output and error are one pipe the run loop reads:
+// what it writes is copied to the service's output, as if it wrote there,
+// and handed to the output handler, so that the machine keeps each
+// program's console.
 #pragma once
 
 #include "service/ProgramStarter.h"
 
 #include <functional>
+#include <map>
+#include <string_view>
 #include <memory>
 
 class FileDescriptorSource;
@@ -33,6 +40,9 @@ class HostPrograms final : public ProgramStarter {
 public:
     using EndedHandler = std::function<void(int hostPid, int status)>;   // status as waitpid gives it
     using StopHandler = std::function<void(int signal)>;
+    // What a program wrote to its standard output or error; empty when that
+    // output closed.
+    using OutputHandler = std::function<void(int hostPid, std::string_view bytes)>;
 
     // Becomes the subreaper and watches the signals from the current run
     // loop; null with one logged line when the host refuses.
@@ -42,6 +52,10 @@ public:
     int start(const ProgramLaunch& launch, std::string* problem) override;
     void terminate(int hostPid) override;
     bool switchesUsers() const override;
+
+    // Each program's standard output and error come to the service through
+    // a pipe: they are copied to the service's own output and handed here.
+    void setOutputHandler(OutputHandler output) { output_ = std::move(output); }
 
     // Ends and reaps every descendant; graceSeconds between SIGTERM and
     // SIGKILL. Each one reaped is told to the ended handler.
@@ -54,10 +68,14 @@ private:
     HostPrograms(std::string machineName, EndedHandler ended, StopHandler stop, int signalFd);
     void signalsArrived();
     void reap();
+    void watchOutput(int hostPid, int fd);
+    void outputArrived(int hostPid, int fd);
 
     std::string machineName_;
     EndedHandler ended_;
     StopHandler stop_;
     int signalFd_ = -1;
     std::shared_ptr<FileDescriptorSource> source_;
+    OutputHandler output_;
+    std::map<int, std::shared_ptr<FileDescriptorSource>> outputs_; // by host pid
 };

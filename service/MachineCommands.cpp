@@ -1,6 +1,8 @@
 #include "service/MachineCommands.h"
 
+#include "Accessibility/AXError.h"
 #include "Foundation/Format.h"
+#include "IOKit/IOReturn.h"
 #include "Paths/DiskRoot.h"
 #include "RunLoop/Clock.h"
 #include "machine/Machine.h"
@@ -8,7 +10,9 @@
 #include "service/LoginItems.h"
 #include "service/StartupItems.h"
 
+#include <cctype>
 #include <cerrno>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +100,27 @@ std::string endDescription(int status)
     return "ended";
 }
 
+// A time of the machine's clock (seconds since 2001) as people read it, in
+// UTC to the millisecond: "2026-12-08 12:57:03.125".
+std::string timeText(double secondsSince2001)
+{
+    const double unix = secondsSince2001 + 978307200.0;
+    double whole = std::floor(unix);
+    int millis = static_cast<int>(std::lround((unix - whole) * 1000));
+    if (millis == 1000) {
+        whole += 1;
+        millis = 0;
+    }
+    const std::time_t seconds = static_cast<std::time_t>(whole);
+    std::tm parts {};
+    char text[32] = "";
+    if (!gmtime_r(&seconds, &parts) || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts))
+        return "(no time)";
+    char withMillis[40];
+    std::snprintf(withMillis, sizeof withMillis, "%s.%03d", text, millis);
+    return withMillis;
+}
+
 std::string joined(const std::vector<std::string>& words, std::size_t from)
 {
     std::string out;
@@ -123,8 +148,10 @@ const char* MachineCommands::usage()
            "  launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]  an application in the console's session (no real program)\n"
            "  quit NAME|PID                  an application or program ends (a real one gets SIGTERM)\n"
            "  front NAME|PID                 the application comes to the front\n"
-           "  window APP [--button X Y W H] [--sheet-of WINDOW]\n"
+           "  window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]\n"
            "                                 APP opens a window (or a sheet on one), with a default button\n"
+           "                                 (disabled, or without the enabled attribute); --unfocused: the\n"
+           "                                 app's focused window stays the one it was\n"
            "  close APP ELEMENT              APP closes a window or sheet\n"
            "Pointer, trackpad, power, driver:\n"
            "  press | release                the mouse button goes down | up\n"
@@ -137,7 +164,13 @@ const char* MachineCommands::usage()
            "  show link                      calls served and news sent over the bus, by operation and kind\n"
            "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
            "                                 (seconds since 2001, to the microsecond)\n"
-           "  log [--since N]                the system log (from line N, counting from 0)\n"
+           "  show console PROGRAM           what a started program (name or pid) wrote to its standard output\n"
+           "                                 and error, the last lines kept\n"
+           "  log [--since N] [--time]       the system log (from line N, counting from 0), each line's time\n"
+           "                                 (UTC, as the machine's clock said) in front with --time\n"
+           "Failures:\n"
+           "  fail CALL [N|always|never]     the next N (default 1) calls of a platform call fail (IOServiceOpen,\n"
+           "                                 IOServiceOpen:IOHIDSystem, seteuid, AXUIElementCopyAttributeValue:AXFocusedWindow ...)\n"
            "  check CONDITION                prints yes or no\n"
            "  wait [--timeout SECONDS] CONDITION   until it holds (default 10 s); exits 1 when it does not\n"
            "  shutdown                       end every program the machine started, then stop the service\n"
@@ -188,6 +221,8 @@ Result MachineCommands::perform(const Words& words)
         return log(args);
     if (verb == "check")
         return check(args);
+    if (verb == "fail")
+        return fail(args);
     if (verb == "shutdown")
         return shutdown(args);
     return failure("unknown verb \"" + verb + "\" (see arvel-machine --help)");
@@ -226,6 +261,8 @@ Result MachineCommands::addUser(const Words& args)
     auto& users = machine_.users();
     if (users.userNamed(args[0]))
         return failure("a user named \"" + args[0] + "\" already exists");
+    if (*uid == 0)
+        return failure("UID 0 is root's: the machine has one superuser, and a second would be root too");
     if (const machine::User* holder = users.userWithId(static_cast<std::uint32_t>(*uid)))
         return failure("UID " + args[1] + " already belongs to \"" + holder->name + "\"");
     const machine::User& user = users.addUser(args[0], static_cast<std::uint32_t>(*uid));
@@ -523,11 +560,12 @@ Result MachineCommands::front(const Words& args)
 
 Result MachineCommands::window(const Words& args)
 {
-    const char* usage = "usage: window APP [--button X Y W H] [--sheet-of WINDOW]";
+    const char* usage = "usage: window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]";
     if (args.empty())
         return failure(usage);
     std::optional<machine::ButtonSpec> button;
     std::uint64_t parent = 0;
+    bool disabled = false, noEnabled = false, focus = true;
     for (std::size_t i = 1; i < args.size();) {
         if (args[i] == "--button") {
             if (button || i + 4 >= args.size())
@@ -546,16 +584,30 @@ Result MachineCommands::window(const Words& args)
                 return failure("--sheet-of takes a window number");
             parent = static_cast<std::uint64_t>(*window);
             i += 2;
+        } else if ((args[i] == "--disabled" || args[i] == "--no-enabled") && !disabled && !noEnabled) {
+            (args[i] == "--disabled" ? disabled : noEnabled) = true;
+            ++i;
+        } else if (args[i] == "--unfocused" && focus) {
+            focus = false;
+            ++i;
         } else {
             return failure(usage);
         }
     }
+    if ((disabled || noEnabled) && !button)
+        return failure("--disabled and --no-enabled describe the default button: give --button too");
+    if (!focus && parent)
+        return failure("a sheet never takes the focus: --unfocused is for windows");
+    if (button && disabled)
+        button->enabled = false;
+    if (button && noEnabled)
+        button->enabled.reset();
     std::string problem;
     const machine::Process* process = processNamed(args[0], &problem);
     if (!process)
         return failure(problem);
     auto& accessibility = machine_.accessibility();
-    std::uint64_t element = parent ? accessibility.openSheet(process->pid, parent, button) : accessibility.openWindow(process->pid, button);
+    std::uint64_t element = parent ? accessibility.openSheet(process->pid, parent, button) : accessibility.openWindow(process->pid, button, focus);
     if (!element)
         return failure(parent ? stringWithFormat("%@ has no window %llu", who(*process), static_cast<unsigned long long>(parent))
                               : who(*process) + " cannot open a window");
@@ -566,7 +618,13 @@ Result MachineCommands::window(const Words& args)
         machine::ElementRef ref = accessibility.defaultButtonOf({process->pid, element});
         out += stringWithFormat(", default button %llu at %@ size %@ x %@", static_cast<unsigned long long>(ref.element),
             point(button->position.x, button->position.y), number(button->size.width), number(button->size.height));
+        if (!button->enabled)
+            out += ", without the enabled attribute";
+        else if (!*button->enabled)
+            out += ", disabled";
     }
+    if (!focus)
+        out += ", not focused";
     return done(out + "\n");
 }
 
@@ -639,18 +697,18 @@ Result MachineCommands::power(const std::string& verb, const Words& args)
     const unsigned clients = static_cast<unsigned>(power.clientCount());
     if (verb == "sleep") {
         if (power.isAsleep())
-            return failure("the machine is already asleep");
+            return failure("the machine is already asleep: wake it first");
         power.sleep();
         return done(stringWithFormat("the machine sleeps: told %u power client(s)\n", clients));
     }
     if (verb == "wake") {
         if (!power.isAsleep())
-            return failure("the machine is awake");
+            return failure("the machine is already awake: only a machine that sleeps can wake");
         power.wake();
         return done(stringWithFormat("the machine wakes: told %u power client(s)\n", clients));
     }
     if (power.isAsleep())
-        return failure("the machine is asleep");
+        return failure("the machine is asleep: only an awake machine asks whether it may sleep");
     power.askCanSleep();
     return done(stringWithFormat("asked %u power client(s) whether the machine may sleep\n", clients));
 }
@@ -673,8 +731,8 @@ Result MachineCommands::driver(bool load, const Words& args)
 
 Result MachineCommands::show(const Words& args)
 {
-    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power|link";
-    if (args.size() != 1)
+    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link";
+    if (args.size() != 1 && !(args.size() == 2 && args[0] == "console"))
         return failure(usage);
     const std::string& what = args[0];
     if (what == "driver")
@@ -689,6 +747,8 @@ Result MachineCommands::show(const Words& args)
         return answer(describeProcesses());
     if (what == "sessions")
         return answer(describeSessions());
+    if (what == "console" && args.size() == 2)
+        return programConsole(args[1]);
     if (what == "console")
         return answer(machine_.console().describe() + "\n");
     if (what == "alerts")
@@ -774,15 +834,78 @@ std::string MachineCommands::describePower() const
 Result MachineCommands::log(const Words& args)
 {
     std::size_t from = 0;
-    if (args.size() == 2 && args[0] == "--since") {
-        auto since = integerArgument(args[1], 0, 0x7FFFFFFFFFFFFFFFLL);
-        if (!since)
-            return failure("--since takes a line number (0 or more)");
-        from = static_cast<std::size_t>(*since);
-    } else if (!args.empty()) {
-        return failure("usage: log [--since N]");
+    bool times = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--time" && !times) {
+            times = true;
+        } else if (args[i] == "--since" && i + 1 < args.size()) {
+            auto since = integerArgument(args[++i], 0, 0x7FFFFFFFFFFFFFFFLL);
+            if (!since)
+                return failure("--since takes a line number (0 or more)");
+            from = static_cast<std::size_t>(*since);
+        } else {
+            return failure("usage: log [--since N] [--time]");
+        }
     }
-    return answer(machine_.systemLog().describe(from));
+    if (!times)
+        return answer(machine_.systemLog().describe(from));
+    std::string out;
+    const auto& lines = machine_.systemLog().lines();
+    for (std::size_t i = from; i < lines.size(); ++i)
+        out += timeText(lines[i].time) + " " + machine::SystemLog::lineText(lines[i]) + "\n";
+    return answer(out);
+}
+
+Result MachineCommands::programConsole(const std::string& program)
+{
+    auto pid = integerArgument(program, 1, 0x7FFFFFFF);
+    std::string out;
+    bool known = false;
+    for (const auto& writer : machine_.programConsoles().writers()) {
+        if (pid ? writer.pid != *pid : writer.name != program)
+            continue;
+        known = true;
+        for (const std::string& line : writer.lines)
+            out += stringWithFormat("%@[%d]: %@\n", writer.name, writer.pid, line);
+    }
+    if (!known)
+        return failure("no program \"" + program + "\" was started by the machine (see show processes)");
+    return answer(out);
+}
+
+Result MachineCommands::fail(const Words& args)
+{
+    const char* usage = "usage: fail CALL [N|always|never]";
+    if (args.empty() || args.size() > 2 || args[0].empty() || args[0].size() > 128)
+        return failure(usage);
+    const std::string& call = args[0];
+    for (char c : call)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != ':' && c != '_')
+            return failure("\"" + call + "\" is not a call name (letters, digits, '.', ':', '_')");
+    auto& failures = machine_.failures();
+    if (args.size() == 2 && args[1] == "never") {
+        failures.clear(call);
+        return done(call + " succeeds again\n");
+    }
+    int times = 1;
+    if (args.size() == 2) {
+        if (args[1] == "always") {
+            times = -1;
+        } else {
+            auto n = integerArgument(args[1], 1, 1000000);
+            if (!n)
+                return failure("\"" + args[1] + "\" is not a number of calls (1 to 1000000), always or never");
+            times = static_cast<int>(*n);
+        }
+    }
+    // Each family of calls fails the way its callers expect: the I/O Kit with
+    // a general error, the accessibility API with its own, the rest with -1.
+    const int result = call.rfind("IO", 0) == 0 ? static_cast<int>(kIOReturnError)
+        : call.rfind("AX", 0) == 0              ? static_cast<int>(kAXErrorFailure)
+                                                : -1;
+    failures.failNext(call, result, times);
+    return done(times < 0 ? stringWithFormat("every call of %@ fails with %d until fail %@ never\n", call, result, call)
+                          : stringWithFormat("the next %d call(s) of %@ fail with %d\n", times, call, result));
 }
 
 Result MachineCommands::check(const Words& args)
@@ -834,6 +957,17 @@ Result MachineCommands::shutdown(const Words& args)
         return failure("usage: shutdown");
     shutdownRequested_ = true;
     return done("shutting down\n");
+}
+
+void MachineCommands::hostProgramWrote(int hostPid, std::string_view bytes)
+{
+    auto& consoles = machine_.programConsoles();
+    if (bytes.empty()) {
+        consoles.closed(hostPid);
+        return;
+    }
+    const machine::Process* process = machine_.processes().processWithHostPid(hostPid);
+    consoles.wrote(hostPid, process ? process->pid : 0, process ? process->name : "host pid " + std::to_string(hostPid), bytes);
 }
 
 void MachineCommands::hostProgramEnded(int hostPid, int status)

@@ -17,6 +17,7 @@
 #include "service/ProgramStarter.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace machine {
@@ -39,6 +40,9 @@ public:
     // A host process the service started (or one of its descendants) ended
     // with this waitpid status.
     void hostProgramEnded(int hostPid, int status);
+    // A program the service started wrote to its standard output or error;
+    // empty: that output closed.
+    void hostProgramWrote(int hostPid, std::string_view bytes);
 
     // Whether "shutdown" was asked; the service stops after its answer.
     bool shutdownRequested() const { return shutdownRequested_; }
@@ -67,6 +71,8 @@ private:
     Result driver(bool load, const Words& args);
     Result show(const Words& args);
     Result log(const Words& args);
+    Result programConsole(const std::string& program);
+    Result fail(const Words& args);
     Result check(const Words& args);
     Result shutdown(const Words& args);
 

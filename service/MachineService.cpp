@@ -67,6 +67,10 @@ bool MachineService::start()
         return false;
     }
     commands_ = std::make_unique<MachineCommands>(machine, *programs_);
+    programs_->setOutputHandler([this](int hostPid, std::string_view bytes) {
+        if (commands_)
+            commands_->hostProgramWrote(hostPid, bytes);
+    });
 
     try {
         credentials_ = std::make_unique<BusPeerCredentials>(bus->connection());

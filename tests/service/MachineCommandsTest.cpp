@@ -385,13 +385,13 @@ TEST_F(MachineCommandsTest, SleepsWakesAndAsksEveryPowerClientAndShowsWhatWasAns
     EXPECT_EQ(ok({"check", "power-acknowledged"}), "yes\n");
     EXPECT_EQ(ok({"sleep"}), "the machine sleeps: told 1 power client(s)\n");
     EXPECT_EQ(ok({"check", "power-acknowledged"}), "no\n");
-    EXPECT_EQ(refused({"sleep"}), "the machine is already asleep");
-    EXPECT_EQ(refused({"can-sleep"}), "the machine is asleep");
+    EXPECT_EQ(refused({"sleep"}), "the machine is already asleep: wake it first");
+    EXPECT_EQ(refused({"can-sleep"}), "the machine is asleep: only an awake machine asks whether it may sleep");
     ASSERT_EQ(arguments.size(), 1u);
     m.power().acknowledge(arguments[0]);
     EXPECT_EQ(ok({"check", "power-acknowledged"}), "yes\n");
     EXPECT_EQ(ok({"wake"}), "the machine wakes: told 1 power client(s)\n");
-    EXPECT_EQ(refused({"wake"}), "the machine is awake");
+    EXPECT_EQ(refused({"wake"}), "the machine is already awake: only a machine that sleeps can wake");
     EXPECT_EQ(ok({"can-sleep"}), "asked 1 power client(s) whether the machine may sleep\n");
     EXPECT_EQ(ok({"show", "power"}), "power: awake, 1 client(s)\n"
                                      "  system-will-sleep to client 1 (0x5000): acknowledged\n"
@@ -478,7 +478,7 @@ TEST_F(MachineCommandsTest, ShowsHowManyPerApplicationDictionariesTheDriverGotAn
     m.driver().unload();
     m.driver().load();
     EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
-    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power");
+    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link");
     EXPECT_TRUE(logLines().empty()) << "looking changes nothing";
 }
 
@@ -490,6 +490,55 @@ TEST_F(MachineCommandsTest, ShowsAlertsSessionsAndTheConsoleAsTheModelsDescribeT
     EXPECT_EQ(ok({"show", "sessions"}), "sessions: none\n");
     EXPECT_EQ(ok({"show", "console"}), "console: nobody\n");
     EXPECT_EQ(ok({"show", "hid"}), m.hidSystem().describe());
+}
+
+TEST_F(MachineCommandsTest, WhatAnOperatorWatchesAndMakesFail)
+{
+    // The log with each line's time, from the machine's clock.
+    static_cast<VirtualClock&>(currentClock()).advanceBy(3.25);
+    ok({"add-user", "alice", "501"});
+    EXPECT_EQ(ok({"log", "--time", "--since", "0"}), "2026-12-26 17:46:43.250 arvel-machine[0] <Notice>: added user alice (UID 501, GID 20, home /Users/alice)\n");
+    EXPECT_EQ(refused({"add-user", "toor", "0"}), "UID 0 is root's: the machine has one superuser, and a second would be root too");
+
+    // The configuration the HID system holds, not only how many came.
+    m.hidSystem().setProperties(Value::dictionary({{"Clicking", Value(true)}}), 0);
+    EXPECT_EQ(ok({"show", "hid"}), "HID system: 1 configuration(s) received\n  last configuration = {Clicking = 1; }\n");
+
+    // A call fails as many times as asked, with its family's error.
+    EXPECT_EQ(ok({"fail", "IOServiceOpen:IOHIDSystem", "2"}), "the next 2 call(s) of IOServiceOpen:IOHIDSystem fail with -536870212\n");
+    EXPECT_EQ(m.failures().take("IOServiceOpen", "IOHIDSystem"), static_cast<int>(kIOReturnError));
+    EXPECT_EQ(ok({"fail", "AXUIElementGetPid", "always"}), "every call of AXUIElementGetPid fails with -25200 until fail AXUIElementGetPid never\n");
+    EXPECT_EQ(ok({"fail", "AXUIElementGetPid", "never"}), "AXUIElementGetPid succeeds again\n");
+    EXPECT_FALSE(m.failures().pending("AXUIElementGetPid"));
+    EXPECT_EQ(refused({"fail", "seteuid", "0"}), "\"0\" is not a number of calls (1 to 1000000), always or never");
+    EXPECT_EQ(refused({"fail", "a b"}), "\"a b\" is not a call name (letters, digits, '.', ':', '_')");
+
+    // Default buttons a person could not press, and a window that does not take the focus.
+    ok({"launch", "Finder"});
+    EXPECT_EQ(ok({"window", "Finder", "--button", "1", "2", "3", "4", "--disabled"}),
+        "window 1 of Finder (pid 2), default button 2 at (1, 2) size 3 x 4, disabled\n");
+    EXPECT_EQ(ok({"window", "Finder", "--button", "1", "2", "3", "4", "--no-enabled", "--unfocused"}),
+        "window 3 of Finder (pid 2), default button 4 at (1, 2) size 3 x 4, without the enabled attribute, not focused\n");
+    machine::Attribute enabled;
+    EXPECT_EQ(m.accessibility().copyAttribute({2, 2}, "AXEnabled", enabled), kAXErrorSuccess);
+    EXPECT_EQ(std::get<Value>(enabled), Value(false));
+    EXPECT_NE(m.accessibility().copyAttribute({2, 4}, "AXEnabled", enabled), kAXErrorSuccess);
+    machine::Attribute focused;
+    EXPECT_EQ(m.accessibility().copyAttribute({2, 0}, "AXFocusedWindow", focused), kAXErrorSuccess);
+    EXPECT_EQ(std::get<machine::ElementRef>(focused), (machine::ElementRef {2, 1}));
+    EXPECT_EQ(refused({"window", "Finder", "--disabled"}), "--disabled and --no-enabled describe the default button: give --button too");
+
+    // A program's console: whole lines only, kept after it ended, a line cut at its length.
+    DiskFixture::writeStartupItem("Arvel");
+    ok({"boot"});
+    commands.hostProgramWrote(7001, "one\ntw");
+    EXPECT_EQ(ok({"show", "console", "Arvel"}), "Arvel[3]: one\n");
+    commands.hostProgramWrote(7001, "o\n" + std::string(5000, 'x'));
+    commands.hostProgramEnded(7001, 0);
+    commands.hostProgramWrote(7001, "\n");
+    commands.hostProgramWrote(7001, {});
+    EXPECT_EQ(ok({"show", "console", "3"}), "Arvel[3]: one\nArvel[3]: two\nArvel[3]: " + std::string(1024, 'x') + "\n");
+    EXPECT_EQ(refused({"show", "console", "Safari"}), "no program \"Safari\" was started by the machine (see show processes)");
 }
 
 TEST_F(MachineCommandsTest, ShutdownAnswersAndIsRemembered)
@@ -545,14 +594,14 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"quit", "Nothing"}, "no process named \"Nothing\""},
         {{"quit", "999"}, "no process with pid 999"},
         {{"front", "launchd"}, "launchd (pid 1) is no application that can come to the front"},
-        {{"window"}, "usage: window APP [--button X Y W H] [--sheet-of WINDOW]"},
+        {{"window"}, "usage: window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]"},
         {{"window", "Nothing"}, "no process named \"Nothing\""},
-        {{"window", "Finder", "--button", "1", "2", "3"}, "usage: window APP [--button X Y W H] [--sheet-of WINDOW]"},
+        {{"window", "Finder", "--button", "1", "2", "3"}, "usage: window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]"},
         {{"window", "Finder", "--button", "1", "2", "-3", "4"}, "--button takes four numbers X Y W H (W and H not negative)"},
         {{"window", "Finder", "--button", "1", "2", "3", "nan"}, "--button takes four numbers X Y W H (W and H not negative)"},
         {{"window", "Finder", "--sheet-of", "x"}, "--sheet-of takes a window number"},
         {{"window", "Finder", "--sheet-of", "99"}, "Finder (pid 3) has no window 99"},
-        {{"window", "Finder", "--frobs"}, "usage: window APP [--button X Y W H] [--sheet-of WINDOW]"},
+        {{"window", "Finder", "--frobs"}, "usage: window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]"},
         {{"close", "Finder"}, "usage: close APP ELEMENT"},
         {{"close", "Finder", "x"}, "\"x\" is not a window or sheet number"},
         {{"close", "Finder", "99"}, "Finder (pid 3) has no window or sheet 99"},
@@ -564,12 +613,12 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"finger", "1.5", "2"}, "usage: finger X Y (two whole numbers)"},
         {{"finger", "1", "99999999999"}, "usage: finger X Y (two whole numbers)"},
         {{"sleep", "now"}, "usage: sleep"},
-        {{"wake"}, "the machine is awake"},
+        {{"wake"}, "the machine is already awake: only a machine that sleeps can wake"},
         {{"load-driver", "x"}, "usage: load-driver"},
         {{"unload-driver"}, "the driver is not loaded"},
-        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power"},
-        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power"},
-        {{"log", "--since"}, "usage: log [--since N]"},
+        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link"},
+        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link"},
+        {{"log", "--since"}, "usage: log [--since N] [--time]"},
         {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
         {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
         {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},

@@ -371,10 +371,10 @@ TEST_F(AMachineService, DocumentsEveryVerbInItsHelp)
     Ran help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* verb : {"serve [--root DIR]", "add-user NAME UID", "boot", "start SYSTEM-PATH", "login USER", "logout [USER]", "switch USER|loginwindow",
-             "launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]", "quit NAME|PID", "front NAME|PID", "window APP [--button X Y W H] [--sheet-of WINDOW]",
+             "launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]", "quit NAME|PID", "front NAME|PID", "window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]",
              "close APP ELEMENT", "press | release", "pointer X Y", "finger X Y", "sleep | wake | can-sleep",
              "load-driver | unload-driver", "show driver|hid|pointer|processes|sessions|console|alerts|power", "show driver-writes",
-             "log [--since N]", "check CONDITION", "wait [--timeout SECONDS] CONDITION", "shutdown"})
+             "show link", "show console PROGRAM", "log [--since N] [--time]", "fail CALL [N|always|never]", "check CONDITION", "wait [--timeout SECONDS] CONDITION", "shutdown"})
         EXPECT_NE(help.output.find(verb), std::string::npos) << verb;
     EXPECT_EQ(run({}).status, 2);
 }
