@@ -4,7 +4,7 @@
 #include "Paths/DiskRoot.h"
 #include "RunLoop/Clock.h"
 #include "machine/Machine.h"
-#include "service/ApplicationBundle.h"
+#include "machine/ApplicationBundle.h"
 #include "service/LoginItems.h"
 #include "service/StartupItems.h"
 
@@ -345,7 +345,7 @@ std::string MachineCommands::startLoginItems(const std::string& userName)
         out += "login item skipped: " + problem + "\n";
     for (const LoginItem& item : items.items()) {
         std::string problem;
-        std::optional<ApplicationBundle> bundle = ApplicationBundle::read(item.path, &problem);
+        std::optional<machine::ApplicationBundle> bundle = machine::ApplicationBundle::read(item.path, &problem);
         if (!bundle) {
             out += "login item skipped: " + problem + "\n";
             continue;

@@ -1,6 +1,10 @@
 #include "ProcessManager/Processes.h"
 
+#include "CoreFoundation/CFString.h"
 #include "MachineLink/MachineLink.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -61,6 +65,8 @@ OSErr GetNextProcess(ProcessSerialNumber* psn)
     if (OSStatus r = injected("GetNextProcess"))
         return static_cast<OSErr>(r);
     std::vector<Process> applications = theMachine().call(ops::applications);
+    if (std::uint32_t session = theMachine().programSession())
+        std::erase_if(applications, [session](const Process& p) { return p.session != session; });
     std::size_t next = 0;
     if (!(psn->highLongOfPSN == 0 && psn->lowLongOfPSN == kNoProcess)) {
         std::optional<Process> current = resolve(psn);
@@ -115,6 +121,37 @@ OSErr SameProcess(const ProcessSerialNumber* psn1, const ProcessSerialNumber* ps
     if (!a || !b)
         return procNotFound;
     *result = a->pid == b->pid;
+    return noErr;
+}
+
+OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info)
+{
+    if (!psn || !info || info->processInfoLength < kProcessInfoRecMinimumLength)
+        return paramErr;
+    if (OSStatus r = injected("GetProcessInformation"))
+        return static_cast<OSErr>(r);
+    std::optional<Process> p = resolve(psn);
+    if (!p)
+        return procNotFound;
+    if (info->processName) {
+        std::string name = CFStringMacRomanBytes(p->name, '?');
+        name.resize(std::min<std::size_t>(name.size(), 255));
+        info->processName[0] = static_cast<unsigned char>(name.size());
+        std::memcpy(info->processName + 1, name.data(), name.size());
+    }
+    info->processNumber = serialOf(*p);
+    info->processType = fourCharCode("APPL");
+    info->processSignature = p->creator.size() == 4
+        ? (static_cast<OSType>(static_cast<UInt8>(p->creator[0])) << 24) | (static_cast<OSType>(static_cast<UInt8>(p->creator[1])) << 16)
+            | (static_cast<OSType>(static_cast<UInt8>(p->creator[2])) << 8) | static_cast<UInt8>(p->creator[3])
+        : fourCharCode("????");
+    info->processMode = 0;
+    info->processLocation = nullptr;
+    info->processSize = 0;
+    info->processFreeMem = 0;
+    info->processLauncher = {0, kNoProcess};
+    info->processLaunchDate = 0;
+    info->processActiveTime = 0;
     return noErr;
 }
 
