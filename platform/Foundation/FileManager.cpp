@@ -1,5 +1,6 @@
 #include "Foundation/FileManager.h"
 
+#include "Foundation/PropertyListFile.h"
 #include "Paths/DiskRoot.h"
 #include "MachineLink/MachineLink.h"
 
@@ -25,4 +26,12 @@ bool fileExistsAtPath(const std::string& systemPath, bool* isDirectory)
     if (isDirectory)
         *isDirectory = S_ISDIR(st.st_mode);
     return true;
+}
+
+Value propertyListWithContentsOfFile(const std::string& systemPath, std::size_t maximumBytes)
+{
+    if (systemPath.empty())
+        return {};
+    PropertyListReadResult read = readPropertyList(hostPath(systemPath), PropertyListFileTerms {true, std::nullopt, maximumBytes});
+    return read.ok() ? read.value : Value();
 }
