@@ -1,6 +1,7 @@
 #include "PrefPane/ArvelKeycaps.h"
 
 #include "Foundation/FileManager.h"
+#include "Foundation/PropertyList.h"
 #include "Foundation/Unicode.h"
 #include "Log/Log.h"
 
@@ -226,15 +227,21 @@ NSComparisonResult keyCapSort(const std::string& first, const std::string& secon
 
 std::optional<ArvelKeycaps> ArvelKeycaps::keycapsFromResource(const std::string& path)
 {
-    const Value table = propertyListWithContentsOfFile(path, kMaximumResourceBytes);
-    if (table.isNil()) {
+    // A resource that holds nothing (or only white space) is there but has
+    // no keys: it is an empty table, not a broken one.
+    const std::optional<std::string> text = contentsAtPath(path, kMaximumResourceBytes);
+    const bool blank = text && text->find_first_not_of(" \t\r\n") == std::string::npos;
+    std::optional<Value> table;
+    if (text && !blank)
+        table = propertyListFromData(*text);
+    if (!text || (!blank && !table)) {
         logError("ArvelPref did not localized keymap data.\n");
         return std::nullopt;
     }
     KeycodeMap keycodes;
     KeycapMap keycaps;
     unsigned notIntegers = 0, nameless = 0;
-    if (const Value::Dictionary* entries = table.dictionaryValue()) {
+    if (const Value::Dictionary* entries = table ? table->dictionaryValue() : nullptr) {
         for (const auto& [key, value] : *entries) {
             const std::string* name = value.string();
             if (!name || name->empty()) {

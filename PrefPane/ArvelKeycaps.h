@@ -29,7 +29,8 @@ public:
     // found none). Nothing when there are none, with one line:
     // "ArvelPref did not localized keymap data." for a resource that is
     // missing, unreadable or no property list, "ArvelPref did not obtain
-    // any keymap data." for one that yields no entry.
+    // any keymap data." for one that yields no entry (an empty file
+    // included).
     static std::optional<ArvelKeycaps> keycapsFromResource(const std::string& path);
 
     const KeycodeMap& keycodeMap() const { return keycodeMap_; }

@@ -2,9 +2,8 @@
 // the machine's disk root), and "~user" expansion through its user table.
 #pragma once
 
-#include "Foundation/Value.h"
-
 #include <cstddef>
+#include <optional>
 #include <string>
 
 // NSString stringByExpandingTildeInPath: "~alice/Library" -> "/Users/alice/Library";
@@ -14,8 +13,7 @@ std::string expandTildeInPath(const std::string& path);
 bool fileExistsAtPath(const std::string& systemPath);
 bool fileExistsAtPath(const std::string& systemPath, bool* isDirectory);
 
-// [[NSString stringWithContentsOfFile:] propertyList]: the property list in
-// the file at a system path; nil when there is none (missing, no regular
-// file, larger than maximumBytes, or no property list), where the original
-// raises.
-Value propertyListWithContentsOfFile(const std::string& systemPath, std::size_t maximumBytes);
+// NSFileManager contentsAtPath: the bytes of the regular file at a system
+// path; nothing when it is missing, no regular file (a FIFO is not waited
+// on) or larger than maximumBytes.
+std::optional<std::string> contentsAtPath(const std::string& systemPath, std::size_t maximumBytes);

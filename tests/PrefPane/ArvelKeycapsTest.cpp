@@ -5,10 +5,13 @@
 #include "service/DiskFixture.h"
 
 #include "Log/Log.h"
+#include "Paths/DiskRoot.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -92,12 +95,17 @@ TEST_F(TheKeycaps, AreNoneForAResourceThatIsMissingUnreadableOrEmpty)
     EXPECT_FALSE(ArvelKeycaps::keycapsFromResource(""));
     EXPECT_FALSE(ArvelKeycaps::keycapsFromResource(kPath));
     EXPECT_FALSE(fromText("Return = 36;"));
+    EXPECT_FALSE(fromText("<plist><dict><key>36</key>"));
     EXPECT_FALSE(fromText(""));
+    EXPECT_FALSE(fromText(" \n"));
     EXPECT_FALSE(fromPropertyList(Value::dictionary()));
     EXPECT_FALSE(fromPropertyList(Value::array({"A", "B"})));
     EXPECT_FALSE(fromPropertyList(Value::dictionary({{"0", Value::array()}})));
-    EXPECT_EQ(log.lines(), (Names {localized, localized, localized, localized, empty, empty,
-                               "ArvelPref error: 1 keymap entry(ies) have no keycap name; they are left out.", empty}));
+    std::filesystem::remove(hostPath(kPath));
+    ASSERT_EQ(mkfifo(hostPath(kPath).c_str(), 0644), 0);
+    EXPECT_FALSE(ArvelKeycaps::keycapsFromResource(kPath)) << "a FIFO is not waited on";
+    EXPECT_EQ(log.lines(), (Names {localized, localized, localized, localized, empty, empty, empty, empty,
+                               "ArvelPref error: 1 keymap entry(ies) have no keycap name; they are left out.", empty, localized}));
 }
 
 } // namespace
