@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Alerts.h"
+#include "ApplicationOpener.h"
 #include "Console.h"
 #include "DynamicStore.h"
 #include "Failures.h"
@@ -115,6 +116,10 @@ public:
     void setSystemVersion(std::uint32_t version) { systemVersion_ = version; }
     // --- end of session agent ---
 
+    // Opening applications and preference panes, as the caller, in the
+    // caller's login session.
+    ApplicationOpener& opener() { return opener_; }
+
 private:
     Machine();
     UserTable users_;
@@ -138,6 +143,7 @@ private:
     Pointer pointer_;
     std::uint32_t systemVersion_ = 0x1039;
     // --- end of session agent ---
+    ApplicationOpener opener_ {processes_, users_, loginSessions_, systemLog_};
 };
 
 } // namespace machine

@@ -41,6 +41,8 @@ const Process& Processes::launch(const ApplicationSpec& spec)
         p.command = spec.bundlePath + "/Contents/MacOS/" + spec.name;
     else
         p.command = spec.name;
+    for (const std::string& argument : spec.arguments)
+        p.command += " " + argument;
     Process& added = add(std::move(p));
     tell(ApplicationEventKind::Launched, added);
     return added;

@@ -49,6 +49,8 @@ struct ApplicationSpec {
     std::string creator;
     std::uint32_t session = 0;
     ProcessSerial serial;
+    // What its executable is given, shown after it in the process listing.
+    std::vector<std::string> arguments;
 };
 
 class Processes {

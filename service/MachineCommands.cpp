@@ -6,7 +6,7 @@
 #include "Paths/DiskRoot.h"
 #include "RunLoop/Clock.h"
 #include "machine/Machine.h"
-#include "service/ApplicationBundle.h"
+#include "machine/ApplicationBundle.h"
 #include "service/LoginItems.h"
 #include "service/StartupItems.h"
 
@@ -133,6 +133,16 @@ std::string joined(const std::vector<std::string>& words, std::size_t from)
 
 MachineCommands::MachineCommands(machine::Machine& machine, ProgramStarter& programs) : machine_(machine), programs_(programs)
 {
+    // What the machine opens for its users' programs runs as a real program
+    // too, started as the login items are.
+    machine_.opener().setHostStarter([this](const machine::ApplicationOpener::HostLaunch& launch, std::string* problem) {
+        return programs_.start({launch.pid, launch.executable, launch.arguments, launch.uid, launch.gid}, problem);
+    });
+}
+
+MachineCommands::~MachineCommands()
+{
+    machine_.opener().setHostStarter({});
 }
 
 const char* MachineCommands::usage()
@@ -146,6 +156,9 @@ const char* MachineCommands::usage()
            "  switch USER|loginwindow        fast user switching: the other session goes to the background\n"
            "Applications and windows:\n"
            "  launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]  an application in the console's session (no real program)\n"
+           "  open [-a APPLICATION] PATH... [--args ARGUMENT...]\n"
+           "                                 what /usr/bin/open does for the console's user: an application bundle starts,\n"
+           "                                 a .prefPane opens in /Applications/System Preferences.app\n"
            "  quit NAME|PID                  an application or program ends (a real one gets SIGTERM)\n"
            "  front NAME|PID                 the application comes to the front\n"
            "  window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]\n"
@@ -159,6 +172,9 @@ const char* MachineCommands::usage()
            "  finger X Y                     the finger touches the trackpad at X Y (the driver notes it while calibrating)\n"
            "  sleep | wake | can-sleep       the machine sleeps | wakes | asks whether it may sleep\n"
            "  load-driver | unload-driver    the trackpad driver loads | unloads\n"
+           "System:\n"
+           "  accessibility on|off           the accessibility API (access for assistive devices) is turned on | off\n"
+           "  os-version 10.M.B              the system version Gestalt('sysv') answers (10.2.8: 0x1028)\n"
            "Looking:\n"
            "  show driver|hid|pointer|processes|sessions|console|alerts|power\n"
            "  show link                      calls served and news sent over the bus, by operation and kind\n"
@@ -197,6 +213,8 @@ Result MachineCommands::perform(const Words& words)
         return switchUser(args);
     if (verb == "launch")
         return launch(args);
+    if (verb == "open")
+        return open(args);
     if (verb == "quit")
         return quit(args);
     if (verb == "front")
@@ -215,6 +233,10 @@ Result MachineCommands::perform(const Words& words)
         return power(verb, args);
     if (verb == "load-driver" || verb == "unload-driver")
         return driver(verb == "load-driver", args);
+    if (verb == "accessibility")
+        return accessibility(args);
+    if (verb == "os-version")
+        return systemVersion(args);
     if (verb == "show")
         return show(args);
     if (verb == "log")
@@ -277,6 +299,9 @@ Result MachineCommands::boot(const Words& args)
         return failure("the machine is already booted");
     booted_ = true;
     std::string out;
+    std::string problem;
+    if (!machine::ApplicationOpener::layOutSystemPanes(&problem))
+        out += problem + "\n";
     std::error_code error;
     if (std::filesystem::exists(hostPath(kKernelExtension), error) && !machine_.driver().isLoaded()) {
         machine_.driver().load();
@@ -383,7 +408,7 @@ std::string MachineCommands::startLoginItems(const std::string& userName)
         out += "login item skipped: " + problem + "\n";
     for (const LoginItem& item : items.items()) {
         std::string problem;
-        std::optional<ApplicationBundle> bundle = ApplicationBundle::read(item.path, &problem);
+        std::optional<machine::ApplicationBundle> bundle = machine::ApplicationBundle::read(item.path, &problem);
         if (!bundle) {
             out += "login item skipped: " + problem + "\n";
             continue;
@@ -523,6 +548,25 @@ Result MachineCommands::launch(const Words& args)
     const machine::Process& process = machine_.processes().launch(machine::ApplicationSpec(args[0], args.size() > 1 ? args[1] : "",
         args.size() > 2 ? normalizeSystemPath(args[2]) : "", args.size() > 3 ? args[3] : "", session ? session->id : 0));
     return done("launched " + who(process) + "\n");
+}
+
+// What /usr/bin/open does, for the user on the console, in the console's
+// session. The opener writes its lines to the system log itself.
+Result MachineCommands::open(const Words& args)
+{
+    if (args.empty())
+        return failure("usage: open [-a APPLICATION] PATH... [--args ARGUMENT...]");
+    if (!booted_)
+        return failure("the machine has not booted (boot first)");
+    const machine::LoginSession* session = machine_.loginSessions().consoleSession();
+    if (!session)
+        return failure("nobody is logged in on the console");
+    machine::ApplicationOpener::Ran ran = machine_.opener().open(args, session->uid, 0);
+    if (ran.status == 0)
+        return answer(ran.output);
+    if (!ran.output.empty() && ran.output.back() == '\n')
+        ran.output.pop_back();
+    return failure(ran.output);
 }
 
 Result MachineCommands::quit(const Words& args)
@@ -725,6 +769,37 @@ Result MachineCommands::driver(bool load, const Words& args)
     else
         driver.unload();
     return done(load ? "driver loaded\n" : "driver unloaded\n");
+}
+
+// --- the system ---
+
+Result MachineCommands::accessibility(const Words& args)
+{
+    if (args.size() != 1 || (args[0] != "on" && args[0] != "off"))
+        return failure("usage: accessibility on|off");
+    const bool on = args[0] == "on";
+    if (machine_.accessibility().enabled() == on)
+        return answer("the accessibility API is already " + args[0] + "\n");
+    // Every session hears of it ("com.apple.accessibility.api").
+    machine_.accessibility().setEnabled(on);
+    return done("the accessibility API is " + args[0] + "\n");
+}
+
+Result MachineCommands::systemVersion(const Words& args)
+{
+    // Gestalt answers the version as digits of a hexadecimal number:
+    // 10.2.8 is 0x1028, so the minor and bug-fix versions are single digits.
+    const char* usage = "usage: os-version 10.M[.B] (M and B single digits: 10.2.8, 10.3.9)";
+    if (args.size() != 1)
+        return failure(usage);
+    const std::string& text = args[0];
+    const bool shortForm = text.size() == 4, longForm = text.size() == 6;
+    auto digit = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+    if (!(shortForm || longForm) || text.compare(0, 3, "10.") != 0 || !digit(3) || (longForm && (text[4] != '.' || !digit(5))))
+        return failure(usage);
+    const std::uint32_t version = 0x1000 | static_cast<std::uint32_t>(text[3] - '0') << 4 | (longForm ? static_cast<std::uint32_t>(text[5] - '0') : 0);
+    machine_.setSystemVersion(version);
+    return done(stringWithFormat("Gestalt('sysv') answers 0x%x (%@)\n", version, text));
 }
 
 // --- looking ---

@@ -8,10 +8,12 @@
 // name "arvel-machine" (pid 0, the machine itself), so the log of a run
 // reads as its story. Outputs of "show" are the models' own descriptions.
 //
-// Real programs (startup items at boot, login items at login) are started
-// through the ProgramStarter, each registered first as a machine process
-// whose host pid is then recorded; when a host process ends, its machine
-// process quits (hostProgramEnded).
+// Real programs (startup items at boot, login items at login, and what the
+// machine opens for its users' programs or for "open") are started through
+// the ProgramStarter, each registered first as a machine process whose host
+// pid is then recorded; when a host process ends, its machine process quits
+// (hostProgramEnded). The commands hand the machine's opener their starter
+// while they live.
 #pragma once
 
 #include "service/ProgramStarter.h"
@@ -34,6 +36,9 @@ public:
     };
 
     MachineCommands(machine::Machine& machine, ProgramStarter& programs);
+    ~MachineCommands();
+    MachineCommands(const MachineCommands&) = delete;
+    MachineCommands& operator=(const MachineCommands&) = delete;
 
     Result perform(const std::vector<std::string>& words);
 
@@ -60,6 +65,7 @@ private:
     Result logout(const Words& args);
     Result switchUser(const Words& args);
     Result launch(const Words& args);
+    Result open(const Words& args);
     Result quit(const Words& args);
     Result front(const Words& args);
     Result window(const Words& args);
@@ -69,6 +75,8 @@ private:
     Result finger(const Words& args);
     Result power(const std::string& verb, const Words& args);
     Result driver(bool load, const Words& args);
+    Result accessibility(const Words& args);
+    Result systemVersion(const Words& args);
     Result show(const Words& args);
     Result log(const Words& args);
     Result programConsole(const std::string& program);

@@ -43,8 +43,12 @@ void refuse(sdbus::MethodCall& call, const char* error, const std::string& why)
 // holds, kept by the service under its unique name.
 class MachineLinkService::BusCaller final : public machine::Caller {
 public:
-    BusCaller(Holdings& held, std::optional<std::uint32_t> uid, int hostPid) : held_(held), uid_(uid), hostPid_(hostPid) {}
+    BusCaller(Holdings& held, std::optional<std::uint32_t> uid, int hostPid, int machinePid)
+        : held_(held), uid_(uid), hostPid_(hostPid), machinePid_(machinePid)
+    {
+    }
     std::optional<std::uint32_t> userId() const override { return uid_; }
+    int machinePid() const override { return machinePid_; }
     bool callsFromChildOf(int newHostPid, int oldHostPid) const override
     {
         return oldHostPid > 0 && newHostPid > 0 && hostPid_ == newHostPid && hostParentPid(newHostPid) == oldHostPid;
@@ -57,6 +61,7 @@ private:
     Holdings& held_;
     std::optional<std::uint32_t> uid_;
     int hostPid_;
+    int machinePid_;
 };
 
 MachineLinkService::MachineLinkService(sdbus::IConnection& connection)
@@ -124,7 +129,10 @@ std::optional<Value> MachineLinkService::dispatch(
     if (peer)
         uid = userIdOf(peer->pid, peer->uid);
     Holdings& held = held_[caller];
-    BusCaller busCaller(held, uid, peer ? peer->pid : 0);
+    // Its machine process is the one the service knows behind its host
+    // process: a program started by hand has none.
+    const machine::Process* process = peer ? machine_.processes().processWithHostPid(peer->pid) : nullptr;
+    BusCaller busCaller(held, uid, peer ? peer->pid : 0, process ? process->pid : 0);
     std::optional<Value> answer = machine::PerformerTable::shared().serve(operation, machine_, busCaller, arguments,
         [this, caller](const machine::SubscriptionBase& subscription, std::uint64_t registration, const Value& news) {
             emit(caller, subscription, registration, news);

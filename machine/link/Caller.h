@@ -34,6 +34,9 @@ public:
     // The user the machine takes the caller for; nothing when it cannot tell.
     virtual std::optional<std::uint32_t> userId() const = 0;
     std::uint32_t userIdOrNobody() const { return userId().value_or(kNobody); }
+    // The caller's own process on the machine (and through it its login
+    // session); 0 when it is none of the machine's.
+    virtual int machinePid() const = 0;
     // Whether the call comes from process newHostPid, a child of oldHostPid:
     // a program telling the machine the process it has detached into.
     virtual bool callsFromChildOf(int newHostPid, int oldHostPid) const = 0;

@@ -15,6 +15,7 @@
 
 #include "Accessibility/AXError.h"
 #include "IOKit/IOReturn.h"
+#include "LaunchServices/LSError.h"
 
 #include <cstdint>
 #include <limits>
@@ -40,6 +41,12 @@ struct NotNegative {
 };
 using Seconds = Bounded<double, NotNegative>;
 using SyslogPriority = Bounded<int, Between<0, 7>>; // LOG_EMERG to LOG_DEBUG
+// What an opening may pass to the application it opens.
+inline constexpr std::size_t kMaxOpenArguments = 64;
+using OpenArguments = AtMost<std::string, kMaxOpenArguments>;
+using LaunchCode = ResultCode<kLSUnknownErr>;
+// A program's exit status; default-made, that of a program that could not run.
+using ExitStatus = ResultCode<1>;
 
 namespace ops {
 
@@ -128,6 +135,15 @@ inline constexpr Operation<std::optional<User>(std::uint32_t)> userWithId {"user
 // "~" (the user uid's home) and "~name" at the start of a system path; an
 // unknown user leaves the path unchanged.
 inline constexpr Operation<std::string(std::string, std::uint32_t)> expandTilde {"users.expandTilde", {"path", "uid"}};
+
+// ---- opening applications and preference panes (Launch Services,
+// "/usr/bin/open"): as the caller, in the caller's login session.
+// The application bundle at path, given the arguments: 0 or a Launch
+// Services error, and the new process's pid.
+inline constexpr Operation<Outcome<LaunchCode, int>(std::string, OpenArguments)> openApplication {
+    "launch.openApplication", {"path", "arguments"}};
+// "/usr/bin/open" run with the arguments: its exit status and what it wrote.
+inline constexpr Operation<Outcome<ExitStatus, std::string>(OpenArguments)> runOpen {"launch.runOpen", {"arguments"}};
 
 // ---- the machine itself
 inline constexpr Operation<std::string()> hostIdentifier {"host.identifier"};

@@ -172,6 +172,17 @@ void definePerformers(PerformerTable& t)
     t.perform(ops::userWithId, [](Machine& m, Caller&, std::uint32_t uid) { return copyOf<User>(m.users().userWithId(uid)); });
     t.perform(ops::expandTilde, [](Machine& m, Caller&, const std::string& path, std::uint32_t uid) { return m.expandTilde(path, uid); });
 
+    // ---- opening applications: the machine takes the caller for whom the
+    // link says, never for anything in the arguments.
+    t.perform(ops::openApplication, [](Machine& m, Caller& c, const std::string& path, const std::vector<std::string>& arguments) {
+        ApplicationOpener::Opened opened = m.opener().openApplication(path, arguments, c.userId(), c.machinePid());
+        return Outcome<LaunchCode, int> {opened.code, opened.pid};
+    });
+    t.perform(ops::runOpen, [](Machine& m, Caller& c, const std::vector<std::string>& arguments) {
+        ApplicationOpener::Ran ran = m.opener().open(arguments, c.userId(), c.machinePid());
+        return Outcome<ExitStatus, std::string> {ran.status, ran.output};
+    });
+
     // ---- the machine itself
     t.perform(ops::hostIdentifier, [](Machine& m, Caller&) { return m.hostIdentifier(); });
     t.perform(ops::systemVersion, [](Machine& m, Caller&) { return m.systemVersion(); });

@@ -14,6 +14,10 @@ using OSErr = SInt16;
 using OSStatus = SInt32;
 using OSType = UInt32;
 using FourCharCode = UInt32;
+// Pascal strings: a length byte, then that many bytes.
+using Str255 = unsigned char[256];
+using StringPtr = unsigned char*;
+using ConstStr255Param = const unsigned char*;
 
 inline constexpr OSErr noErr = 0;
 inline constexpr OSErr paramErr = -50;

@@ -2,6 +2,8 @@
 // the machine's disk root), and "~user" expansion through its user table.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 // NSString stringByExpandingTildeInPath: "~alice/Library" -> "/Users/alice/Library";
@@ -10,3 +12,8 @@ std::string expandTildeInPath(const std::string& path);
 // NSFileManager fileExistsAtPath: a file or a folder both count.
 bool fileExistsAtPath(const std::string& systemPath);
 bool fileExistsAtPath(const std::string& systemPath, bool* isDirectory);
+
+// NSFileManager contentsAtPath: the bytes of the regular file at a system
+// path; nothing when it is missing, no regular file (a FIFO is not waited
+// on) or larger than maximumBytes.
+std::optional<std::string> contentsAtPath(const std::string& systemPath, std::size_t maximumBytes);

@@ -22,14 +22,23 @@ std::optional<NSException> NSTask::launch()
     auto& m = MachineLink::shared();
     if (m.take("NSTask.launch"))
         return NSException {"NSInvalidArgumentException", "launch path not accessible"};
-    if (launchPath_ != "/bin/ps")
+    std::string output;
+    if (launchPath_ == "/bin/ps") {
+        output = m.call(ops::processListing);
+        status_ = 0;
+    } else if (launchPath_ == "/usr/bin/open") {
+        if (arguments_.size() > machine::kMaxOpenArguments)
+            return NSException {"NSInvalidArgumentException", "too many arguments"};
+        auto ran = m.call(ops::runOpen, machine::OpenArguments(arguments_));
+        output = ran.value;
+        status_ = ran.code;
+    } else {
         return NSException {"NSInvalidArgumentException", "launch path not accessible"};
+    }
     launched_ = true;
     endDate_ = currentDate() + kRunDuration;
-    std::string output = m.call(ops::processListing);
     if (standardOutput_)
         standardOutput_->reading_.buffer_.insert(standardOutput_->reading_.buffer_.end(), output.begin(), output.end());
-    status_ = 0;
     return std::nullopt;
 }
 

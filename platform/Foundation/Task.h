@@ -1,8 +1,11 @@
 // NSTask with an NSPipe: child programs of the machine.
 //
-// In-process the machine runs the programs it knows: "/bin/ps" prints the
-// machine's process listing (Processes::processListing) into its standard
-// output pipe at launch and then runs for a tenth of a second of the clock.
+// The machine runs the programs it knows, each for a tenth of a second of
+// the clock: "/bin/ps" prints the machine's process listing
+// (Processes::processListing) into its standard output pipe at launch;
+// "/usr/bin/open" opens what its arguments name as the program's user, in
+// its login session (machine/ApplicationOpener.h), writes its lines to its
+// standard output pipe when it has one, and ends with open's exit status.
 // Any other launch path is not accessible. What the original raises on a
 // bad launch is handed back as the exception instead: nothing is thrown.
 #pragma once

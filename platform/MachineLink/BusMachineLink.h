@@ -53,6 +53,7 @@ public:
 
 protected:
     void invoke(const machine::OperationBase& operation, const void* arguments, void* result) override;
+    bool identityIsLifelong() const override { return true; }
     std::uint64_t start(const machine::SubscriptionBase& subscription, const void* arguments, std::shared_ptr<const void> listener) override;
     void stop(const machine::SubscriptionBase& subscription, std::uint64_t registration) override;
 

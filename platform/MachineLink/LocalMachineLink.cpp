@@ -11,6 +11,7 @@ class LocalMachineLink::ProgramCaller final : public machine::Caller {
 public:
     explicit ProgramCaller(machine::Machine& machine) : machine_(machine) {}
     std::optional<std::uint32_t> userId() const override { return machine_.effectiveUserId(); }
+    int machinePid() const override { return machine_.programPid(); }
     bool callsFromChildOf(int, int) const override { return true; }
     void hold(Holding, std::function<void()>) override {}
     bool letGo(const Holding&) override { return true; }

@@ -45,7 +45,13 @@ MachineLink& MachineLink::shared()
 std::uint32_t MachineLink::programSession()
 {
     int pid = program().pid;
+    if (identityIsLifelong() && pid && pid == sessionPid_)
+        return session_;
     std::optional<Process> self = pid ? call(ops::processWithPid, pid) : std::nullopt;
+    if (self && self->session) {
+        sessionPid_ = pid;
+        session_ = self->session;
+    }
     return self ? self->session : 0;
 }
 

@@ -112,7 +112,13 @@ protected:
     // Listener).
     virtual std::uint64_t start(const machine::SubscriptionBase& subscription, const void* arguments, std::shared_ptr<const void> listener) = 0;
     virtual void stop(const machine::SubscriptionBase& subscription, std::uint64_t registration) = 0;
+    // Whether the program's identity is its own for its whole life (a real
+    // program), so that its login session, which a process never leaves, is
+    // asked once; in process, tests change who the program is.
+    virtual bool identityIsLifelong() const { return false; }
 
 private:
     std::uint64_t callsMade_ = 0;
+    int sessionPid_ = 0;
+    std::uint32_t session_ = 0;
 };

@@ -1,7 +1,11 @@
 #include "ProcessManager/Processes.h"
 
+#include "CoreFoundation/CFString.h"
 #include "MachineLink/MachineLink.h"
 #include "ProcessManager/ProcessTable.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -78,6 +82,11 @@ OSErr GetNextProcess(ProcessSerialNumber* psn)
     ProcessTable* known = table();
     std::vector<Process> fetched = known ? std::vector<Process>() : theMachine().call(ops::applications);
     const std::vector<Process>& applications = known ? known->applications() : fetched;
+    // A program inside a login session sees that session's applications;
+    // a daemon sees them all.
+    std::optional<Process> self = known ? known->self() : std::nullopt;
+    const std::uint32_t session = known ? (self ? self->session : 0) : theMachine().programSession();
+    auto visible = [session](const Process& p) { return session == 0 || p.session == session; };
     std::size_t next = 0;
     if (!(psn->highLongOfPSN == 0 && psn->lowLongOfPSN == kNoProcess)) {
         std::optional<Process> current = resolve(psn);
@@ -87,6 +96,8 @@ OSErr GetNextProcess(ProcessSerialNumber* psn)
             ++next;
         ++next;
     }
+    while (next < applications.size() && !visible(applications[next]))
+        ++next;
     if (next >= applications.size()) {
         *psn = {0, kNoProcess};
         return procNotFound;
@@ -135,6 +146,37 @@ OSErr SameProcess(const ProcessSerialNumber* psn1, const ProcessSerialNumber* ps
     if (!a || !b)
         return procNotFound;
     *result = a->pid == b->pid;
+    return noErr;
+}
+
+OSErr GetProcessInformation(const ProcessSerialNumber* psn, ProcessInfoRec* info)
+{
+    if (!psn || !info || info->processInfoLength < kProcessInfoRecMinimumLength)
+        return paramErr;
+    if (OSStatus r = injected("GetProcessInformation"))
+        return static_cast<OSErr>(r);
+    std::optional<Process> p = resolve(psn);
+    if (!p)
+        return procNotFound;
+    if (info->processName) {
+        std::string name = CFStringMacRomanBytes(p->name, '?');
+        name.resize(std::min<std::size_t>(name.size(), 255));
+        info->processName[0] = static_cast<unsigned char>(name.size());
+        std::memcpy(info->processName + 1, name.data(), name.size());
+    }
+    info->processNumber = serialOf(*p);
+    info->processType = fourCharCode("APPL");
+    info->processSignature = p->creator.size() == 4
+        ? (static_cast<OSType>(static_cast<UInt8>(p->creator[0])) << 24) | (static_cast<OSType>(static_cast<UInt8>(p->creator[1])) << 16)
+            | (static_cast<OSType>(static_cast<UInt8>(p->creator[2])) << 8) | static_cast<UInt8>(p->creator[3])
+        : fourCharCode("????");
+    info->processMode = 0;
+    info->processLocation = nullptr;
+    info->processSize = 0;
+    info->processFreeMem = 0;
+    info->processLauncher = {0, kNoProcess};
+    info->processLaunchDate = 0;
+    info->processActiveTime = 0;
     return noErr;
 }
 

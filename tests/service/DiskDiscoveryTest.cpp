@@ -1,6 +1,6 @@
 // What the machine finds on its disk: startup items, login items and the
 // application bundles they name.
-#include "service/ApplicationBundle.h"
+#include "machine/ApplicationBundle.h"
 #include "service/LoginItems.h"
 #include "service/StartupItems.h"
 #include "service/DiskFixture.h"
@@ -13,6 +13,7 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+using machine::ApplicationBundle;
 
 class ADiskRoot : public ::testing::Test {
 protected:

@@ -5,6 +5,7 @@
 #include "service/DiskFixture.h"
 #include "support/MachineHarness.h"
 
+#include "Carbon/Gestalt.h"
 #include "IOKit/IOReturn.h"
 
 #include <gtest/gtest.h>
@@ -549,11 +550,69 @@ TEST_F(MachineCommandsTest, ShutdownAnswersAndIsRemembered)
     EXPECT_EQ(logLines(), (std::vector<std::string> {"arvel-machine[0] shutting down"}));
 }
 
+TEST_F(MachineCommandsTest, OpenStartsApplicationsAndPanesAsTheConsolesUserInHerSession)
+{
+    ok({"boot"});
+    ok({"add-user", "alice", "501"});
+    ok({"login", "alice"});
+    DiskFixture::writeApplication("/Applications/Editor.app", "Editor", "com.example.Editor");
+    const std::size_t since = m.systemLog().lines().size();
+
+    EXPECT_EQ(ok({"open", "/Applications/Editor.app", "--args", "-x"}),
+        "opened \"/Applications/Editor.app\" with \"-x\" as UID 501 in session 100001: Editor (pid 3, host pid 7001)\n");
+    EXPECT_EQ(ok({"open", "-a", "Editor", "Users/alice/notes.txt"}),
+        "opened \"/Applications/Editor.app\" with \"/Users/alice/notes.txt\" as UID 501 in session 100001: Editor (pid 4, host pid 7002)\n");
+    // The system's own pane is there once the machine has booted; the
+    // preferences host is not yet.
+    const char* pane = "/System/Library/PreferencePanes/UniversalAccessPref.prefPane";
+    EXPECT_EQ(refused({"open", pane}), "unable to open \"" + std::string(pane) + "\": no application \"/Applications/System Preferences.app\" to open it in");
+    DiskFixture::writeApplication("/Applications/System Preferences.app", "System Preferences", "com.apple.systempreferences");
+    EXPECT_EQ(ok({"open", pane}), "opened \"/Applications/System Preferences.app\" with \"" + std::string(pane)
+                                      + "\" as UID 501 in session 100001: System Preferences (pid 5, host pid 7003)\n");
+    EXPECT_EQ(refused({"open", "/Library/PreferencePanes/Gone.prefPane"}),
+        "unable to open \"/Library/PreferencePanes/Gone.prefPane\": no such preference pane");
+
+    EXPECT_EQ(programs.started, (std::vector<ProgramLaunch> {{3, "/Applications/Editor.app/Contents/MacOS/Editor", {"-x"}, 501, 20},
+                                    {4, "/Applications/Editor.app/Contents/MacOS/Editor", {"/Users/alice/notes.txt"}, 501, 20},
+                                    {5, "/Applications/System Preferences.app/Contents/MacOS/System Preferences", {pane}, 501, 20}}));
+    const machine::Process* host = m.processes().processWithPid(5);
+    ASSERT_TRUE(host);
+    EXPECT_EQ(host->command, "/Applications/System Preferences.app/Contents/MacOS/System Preferences " + std::string(pane));
+    EXPECT_EQ(host->uid, 501u);
+    EXPECT_EQ(logLines().size() - since, 5u) << "each opening and each refusal once";
+
+    programs.refused = "/Applications/Editor.app/Contents/MacOS/Editor";
+    EXPECT_EQ(refused({"open", "/Applications/Editor.app"}),
+        "unable to open \"/Applications/Editor.app\": unable to start \"/Applications/Editor.app/Contents/MacOS/Editor\": Permission denied");
+    EXPECT_FALSE(m.processes().processWithPid(6)) << "no process is left of what could not start";
+}
+
+TEST_F(MachineCommandsTest, TurnsTheAccessibilityAPIOnAndOffAndSetsTheVersionGestaltAnswers)
+{
+    EXPECT_EQ(ok({"accessibility", "off"}), "the accessibility API is off\n");
+    EXPECT_FALSE(m.accessibility().enabled());
+    EXPECT_EQ(ok({"accessibility", "off"}), "the accessibility API is already off\n");
+    EXPECT_EQ(ok({"accessibility", "on"}), "the accessibility API is on\n");
+    EXPECT_TRUE(m.accessibility().enabled());
+
+    SInt32 version = 0;
+    EXPECT_EQ(ok({"os-version", "10.2.8"}), "Gestalt('sysv') answers 0x1028 (10.2.8)\n");
+    ASSERT_EQ(Gestalt(gestaltSystemVersion, &version), noErr);
+    EXPECT_EQ(version, 0x1028);
+    EXPECT_EQ(ok({"os-version", "10.4"}), "Gestalt('sysv') answers 0x1040 (10.4)\n");
+    ASSERT_EQ(Gestalt(gestaltSystemVersion, &version), noErr);
+    EXPECT_EQ(version, 0x1040);
+    EXPECT_EQ(logLines(), (std::vector<std::string> {"arvel-machine[0] the accessibility API is off", "arvel-machine[0] the accessibility API is on",
+                              "arvel-machine[0] Gestalt('sysv') answers 0x1028 (10.2.8)", "arvel-machine[0] Gestalt('sysv') answers 0x1040 (10.4)"}));
+}
+
 TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
 {
     EXPECT_EQ(refused({"login", "alice"}), "the machine has not booted (boot first)");
     EXPECT_EQ(refused({"switch", "loginwindow"}), "the machine has not booted (boot first)");
+    EXPECT_EQ(refused({"open", "/Applications/Finder.app"}), "the machine has not booted (boot first)");
     ok({"boot"});
+    EXPECT_EQ(refused({"open", "/Applications/Finder.app"}), "nobody is logged in on the console");
     ok({"add-user", "alice", "501"});
     ok({"add-user", "bob", "502"});
     ok({"login", "alice"});
@@ -627,6 +686,15 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"check", "driver-app-writes", "many"}, "usage: check driver-app-writes N (0 or more)"},
         {{"check", "power-acknowledged", "x"}, "usage: check power-acknowledged"},
         {{"shutdown", "now"}, "usage: shutdown"},
+        {{"open"}, "usage: open [-a APPLICATION] PATH... [--args ARGUMENT...]"},
+        {{"open", "-a"}, "usage: open [-a APPLICATION] PATH... [--args ARGUMENT...]"},
+        {{"open", "-x", "/Applications/Finder.app"}, "open: unknown option \"-x\" (usage: open [-a APPLICATION] PATH... [--args ARGUMENT...])"},
+        {{"open", "/A.app", "/B.app", "--args", "x"}, "usage: open [-a APPLICATION] PATH... [--args ARGUMENT...]"},
+        {{"accessibility"}, "usage: accessibility on|off"},
+        {{"accessibility", "yes"}, "usage: accessibility on|off"},
+        {{"os-version", "10.10"}, "usage: os-version 10.M[.B] (M and B single digits: 10.2.8, 10.3.9)"},
+        {{"os-version", "9.2.2"}, "usage: os-version 10.M[.B] (M and B single digits: 10.2.8, 10.3.9)"},
+        {{"os-version", "10.3.x"}, "usage: os-version 10.M[.B] (M and B single digits: 10.2.8, 10.3.9)"},
     };
     for (const auto& [words, message] : cases) {
         const std::string before = state();

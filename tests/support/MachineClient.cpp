@@ -13,8 +13,13 @@
 //   driver  tries what is root's on the trackpad driver: prints what
 //           opening its user client and writing a per-application
 //           dictionary answer ("open e00002c1 write e00002c1").
+//   launch-agent  opens the session agent as the pane does, unless it runs.
+//   open ARGUMENT...  runs /usr/bin/open as the pane does: prints what it
+//           wrote, then "status N".
 // Prints "ok" and exits 0 when the verb is done, 1 when it failed.
+#include "Common/ArvelAgentManagement.h"
 #include "CoreGraphics/CGSession.h"
+#include "Foundation/Task.h"
 #include "Foundation/FileManager.h"
 #include "Security/AuthSession.h"
 #include "IOKit/IOKitLib.h"
@@ -84,6 +89,25 @@ int main(int argc, char** argv)
         who();
         std::printf("%d\n", posix::seteuid(static_cast<posix::uid_t>(std::stoul(argc > 2 ? argv[2] : "0"))));
         who();
+        return 0;
+    }
+    if (verb == "launch-agent") {
+        launchAgent();
+        std::printf("ok\n");
+        return 0;
+    }
+    if (verb == "open") {
+        NSTask task;
+        task.setLaunchPath("/usr/bin/open");
+        task.setArguments(std::vector<std::string>(argv + 2, argv + argc));
+        auto output = NSPipe::pipe();
+        task.setStandardOutput(output);
+        if (auto exception = task.launch()) {
+            std::printf("%s\n", exception->reason.c_str());
+            return 1;
+        }
+        const Value::Bytes said = output->fileHandleForReading().availableData();
+        std::printf("%sstatus %d\n", std::string(said.begin(), said.end()).c_str(), task.terminationStatus());
         return 0;
     }
     std::printf("unknown verb\n");

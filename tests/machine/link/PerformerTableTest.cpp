@@ -16,6 +16,7 @@ class TestCaller final : public Caller {
 public:
     explicit TestCaller(std::uint32_t uid) : uid_(uid) {}
     std::optional<std::uint32_t> userId() const override { return uid_; }
+    int machinePid() const override { return pid; }
     bool callsFromChildOf(int, int) const override { return fromChild; }
     void hold(Holding holding, std::function<void()> end) override { held_.emplace(std::move(holding), std::move(end)); }
     bool letGo(const Holding& holding) override { return held_.erase(holding) != 0; }
@@ -29,6 +30,7 @@ public:
     }
     std::size_t holdingCount() const { return held_.size(); }
     bool fromChild = false;
+    int pid = 0;
 
 private:
     std::uint32_t uid_;
@@ -155,4 +157,8 @@ TEST_F(AMachinesPerformers, ServeOnlyTheirNamesAndOnlyArgumentsThatFit)
     EXPECT_TRUE(known);
     EXPECT_FALSE(table.serve("power.removeClient", m, root, Value::dictionary(), out, &known));
     EXPECT_TRUE(m.pointer().warps().empty());
+    // What an opening passes on is bounded.
+    Value::Array arguments(kMaxOpenArguments + 1, Value("/Users/alice/a"));
+    EXPECT_FALSE(table.serve("launch.runOpen", m, root, Value::dictionary({{"arguments", Value(arguments)}}), out, &known));
+    EXPECT_TRUE(known);
 }

@@ -1,6 +1,7 @@
-// An application bundle on the machine's disk, as the login window opens it:
-// its Contents/Info.plist names the executable (CFBundleExecutable, a file
-// of Contents/MacOS/) and the bundle identifier (CFBundleIdentifier).
+// An application bundle on the machine's disk, as the login window and Launch
+// Services open it: its Contents/Info.plist names the executable
+// (CFBundleExecutable, a file of Contents/MacOS/) and the bundle identifier
+// (CFBundleIdentifier).
 //
 // A bundle whose Info.plist is missing or unreadable, names no executable,
 // names one that would leave Contents/MacOS/, or whose executable is not
@@ -9,6 +10,8 @@
 
 #include <optional>
 #include <string>
+
+namespace machine {
 
 class ApplicationBundle {
 public:
@@ -28,3 +31,5 @@ private:
     std::string executableName_;
     std::string identifier_;
 };
+
+} // namespace machine

@@ -1,9 +1,11 @@
-#include "service/ApplicationBundle.h"
+#include "ApplicationBundle.h"
 
 #include "Foundation/PropertyList.h"
 #include "Paths/DiskRoot.h"
 
 #include <filesystem>
+
+namespace machine {
 
 std::optional<ApplicationBundle> ApplicationBundle::read(const std::string& path, std::string* problem)
 {
@@ -29,3 +31,5 @@ std::optional<ApplicationBundle> ApplicationBundle::read(const std::string& path
         return refuse("no executable \"Contents/MacOS/" + name + "\"");
     return bundle;
 }
+
+} // namespace machine
