@@ -164,7 +164,7 @@ std::optional<Passwd> getpwuid(uid_t uid)
 
 std::optional<Passwd> getpwnam(const std::string& name)
 {
-    auto user = MachineLink::shared().userNamed(name);
+    auto user = MachineLink::shared().call(ops::userNamed, name);
     if (!user)
         return std::nullopt;
     return Passwd {user->name, user->uid, user->gid, user->home};
