@@ -35,6 +35,7 @@ void Machine::reset()
     power_.reset();
     systemLog_.reset();
     alerts_.reset();
+    windows_.reset();
     program_ = ProgramIdentity();
     // --- Session agent ---
     processes_.reset();

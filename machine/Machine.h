@@ -18,6 +18,7 @@
 #include "IORegistry.h"
 #include "TrackpadDriver.h"
 #include "Users.h"
+#include "Windows.h"
 // --- Session agent: processes, accessibility, login sessions, pointer ---
 #include "Accessibility.h"
 #include "LoginSessions.h"
@@ -49,6 +50,8 @@ public:
     SystemPower& power() { return power_; }
     SystemLog& systemLog() { return systemLog_; }
     Alerts& alerts() { return alerts_; }
+    // The windows, sheets and alerts of the GUI programs.
+    Windows& windows() { return windows_; }
 
     // The identity of the program running on the machine, in process. It is
     // simulated; where the program really runs as root, the Unix shims also
@@ -121,6 +124,7 @@ private:
     SystemPower power_;
     SystemLog systemLog_;
     Alerts alerts_;
+    Windows windows_;
     ProgramIdentity program_;
     std::string hostIdentifier_ = "001122334455";
     // --- Session agent ---

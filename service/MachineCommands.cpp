@@ -8,6 +8,7 @@
 #include "service/LoginItems.h"
 #include "service/StartupItems.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -126,6 +127,8 @@ const char* MachineCommands::usage()
            "  window APP [--button X Y W H] [--sheet-of WINDOW]\n"
            "                                 APP opens a window (or a sheet on one), with a default button\n"
            "  close APP ELEMENT              APP closes a window or sheet\n"
+           "  press WINDOW|PROGRAM TITLE     presses the button TITLE of a GUI program's window, sheet or alert\n"
+           "                                 (a program: its newest window with such a button)\n"
            "Pointer, trackpad, power, driver:\n"
            "  press | release                the mouse button goes down | up\n"
            "  pointer X Y                    the user moves the pointer\n"
@@ -133,7 +136,7 @@ const char* MachineCommands::usage()
            "  sleep | wake | can-sleep       the machine sleeps | wakes | asks whether it may sleep\n"
            "  load-driver | unload-driver    the trackpad driver loads | unloads\n"
            "Looking:\n"
-           "  show driver|hid|pointer|processes|sessions|console|alerts|power\n"
+           "  show driver|hid|pointer|processes|sessions|console|alerts|power|windows\n"
            "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
            "                                 (seconds since 2001, to the microsecond)\n"
            "  log [--since N]                the system log (from line N, counting from 0)\n"
@@ -171,6 +174,8 @@ Result MachineCommands::perform(const Words& words)
         return window(args);
     if (verb == "close")
         return close(args);
+    if (verb == "press" && !args.empty())
+        return pressButton(args);
     if (verb == "press" || verb == "release")
         return mouseButton(args, verb == "press");
     if (verb == "pointer")
@@ -585,6 +590,54 @@ Result MachineCommands::close(const Words& args)
     return done("closed " + args[1] + " of " + who(*process) + "\n");
 }
 
+// A person answering a sheet or an alert: the program that shows it clicks
+// the button itself.
+Result MachineCommands::pressButton(const Words& args)
+{
+    if (args.size() != 2 || args[1].empty())
+        return failure("usage: press WINDOW|PROGRAM TITLE");
+    auto& windows = machine_.windows();
+    const machine::ScreenWindow* target = nullptr;
+    if (auto id = integerArgument(args[0], 1, 0x7FFFFFFFFFFFFFFFLL)) {
+        target = windows.window(static_cast<std::uint64_t>(*id));
+        if (!target && !machine_.processes().processWithPid(static_cast<int>(std::min<long long>(*id, 0x7FFFFFFF))))
+            return failure("no window " + args[0]);
+    }
+    if (!target) {
+        std::string problem;
+        const machine::Process* process = processNamed(args[0], &problem);
+        if (!process)
+            return failure(problem);
+        // The newest window of the program that has such a button: the
+        // sheet or alert in front of its window.
+        for (auto it = windows.shown().rbegin(); it != windows.shown().rend() && !target; ++it) {
+            if (it->pid != process->pid)
+                continue;
+            for (const machine::ScreenButton& button : it->buttons)
+                if (button.title == args[1])
+                    target = &*it;
+        }
+        if (!target)
+            return failure(who(*process) + " shows no button \"" + args[1] + "\"");
+    }
+    const std::uint64_t id = target->id;
+    const std::string kind = target->kind;
+    const std::string title = target->title;
+    switch (windows.press(id, args[1])) {
+    case machine::Windows::PressResult::Pressed:
+        return done(stringWithFormat("pressed \"%@\" on %@ %llu \"%@\"\n", args[1], kind, static_cast<unsigned long long>(id), title));
+    case machine::Windows::PressResult::Disabled:
+        return failure("the button \"" + args[1] + "\" of " + kind + " " + std::to_string(id) + " is disabled");
+    case machine::Windows::PressResult::NobodyListens:
+        return failure("the program of " + kind + " " + std::to_string(id) + " does not take presses");
+    case machine::Windows::PressResult::NoButton:
+        return failure(kind + " " + std::to_string(id) + " has no button \"" + args[1] + "\"");
+    case machine::Windows::PressResult::NoWindow:
+        break;
+    }
+    return failure("no window " + args[0]);
+}
+
 // --- pointer, trackpad, power, driver ---
 
 Result MachineCommands::mouseButton(const Words& args, bool down)
@@ -672,7 +725,7 @@ Result MachineCommands::driver(bool load, const Words& args)
 
 Result MachineCommands::show(const Words& args)
 {
-    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power";
+    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power|windows";
     if (args.size() != 1)
         return failure(usage);
     const std::string& what = args[0];
@@ -694,6 +747,11 @@ Result MachineCommands::show(const Words& args)
         return answer(machine_.alerts().describe());
     if (what == "power")
         return answer(describePower());
+    if (what == "windows")
+        return answer(machine_.windows().describe([this](int pid) {
+            const machine::Process* process = machine_.processes().processWithPid(pid);
+            return process ? who(*process) : "pid " + std::to_string(pid);
+        }));
     return failure(usage);
 }
 

@@ -127,6 +127,23 @@ inline constexpr Operation<std::optional<User>(std::uint32_t)> userWithId {"user
 // unknown user leaves the path unchanged.
 inline constexpr Operation<std::string(std::string, std::uint32_t)> expandTilde {"users.expandTilde", {"path", "uid"}};
 
+// ---- the windows of GUI programs. A program registers where presses of
+// its buttons go, then reports each window it shows (its kind, the window
+// it sits on, title, message, and buttons as an array of {Title, Enabled});
+// only the program that opened a window changes or closes it, and its
+// windows go when it leaves.
+inline constexpr Subscription<void(), void(std::uint64_t, std::string)> windowPresses {
+    {"windows.addPressListener"}, {"windows.removePressListener", {"listener"}}, "windowPress", {"window", "button"}};
+inline constexpr Operation<std::uint64_t(int, std::uint64_t, std::string, std::uint64_t, std::string, std::string, Value)> windowOpen {
+    "windows.open", {"pid", "listener", "kind", "parent", "title", "message", "buttons"}};
+inline constexpr Operation<bool(std::uint64_t, std::string, std::string, Value)> windowUpdate {
+    "windows.update", {"window", "title", "message", "buttons"}};
+inline constexpr Operation<bool(std::uint64_t)> windowClose {"windows.close", {"window"}};
+
+// ---- programs a program starts (NSTask) that the machine runs itself:
+// "/usr/bin/open" with its arguments. False for a program it does not know.
+inline constexpr Operation<bool(int, std::string, AtMost<std::string, 64>)> launchTask {"tasks.launch", {"pid", "path", "arguments"}};
+
 // ---- the machine itself
 inline constexpr Operation<std::string()> hostIdentifier {"host.identifier"};
 inline constexpr Operation<std::uint32_t()> systemVersion {"system.version"};

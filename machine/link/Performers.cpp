@@ -21,6 +21,23 @@ IOServiceModel* modelOf(Machine& m, std::uint64_t entry)
     return m.registry().model(entry);
 }
 
+
+// A program's button list: {Title, Enabled} dictionaries; anything else in
+// it is left out.
+std::vector<ScreenButton> screenButtons(const Value& buttons)
+{
+    std::vector<ScreenButton> out;
+    if (const Value::Array* list = buttons.arrayValue()) {
+        for (const Value& button : *list) {
+            if (out.size() >= Windows::kMaxButtons)
+                break;
+            if (const std::string* title = button["Title"].string())
+                out.push_back({*title, button["Enabled"].booleanOr(true)});
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 void definePerformers(PerformerTable& t)
@@ -170,6 +187,42 @@ void definePerformers(PerformerTable& t)
     t.perform(ops::userNamed, [](Machine& m, Caller&, const std::string& name) { return copyOf<User>(m.users().userNamed(name)); });
     t.perform(ops::userWithId, [](Machine& m, Caller&, std::uint32_t uid) { return copyOf<User>(m.users().userWithId(uid)); });
     t.perform(ops::expandTilde, [](Machine& m, Caller&, const std::string& path, std::uint32_t uid) { return m.expandTilde(path, uid); });
+
+    // ---- the windows of GUI programs
+    t.subscribe(
+        ops::windowPresses, [](Machine& m, Caller&, const auto& tell) { return m.windows().addPressListener(tell); },
+        [](Machine& m, std::uint64_t id) { m.windows().removePressListener(id); });
+    t.perform(ops::windowOpen,
+        [](Machine& m, Caller& c, int pid, std::uint64_t listener, const std::string& kind, std::uint64_t parent, const std::string& title,
+            const std::string& message, const Value& buttons) -> std::uint64_t {
+            // Presses go only where the caller itself listens.
+            if (listener && !c.holds({ops::windowPresses.start().name(), listener}))
+                return 0;
+            std::uint64_t id = m.windows().open({0, pid, kind, parent, title, message, screenButtons(buttons), listener});
+            if (id)
+                c.hold({ops::windowOpen.name(), id}, [&m, id] { m.windows().close(id); });
+            return id;
+        });
+    t.perform(ops::windowUpdate,
+        [](Machine& m, Caller& c, std::uint64_t id, const std::string& title, const std::string& message, const Value& buttons) {
+            return c.holds({ops::windowOpen.name(), id}) && m.windows().update(id, title, message, screenButtons(buttons));
+        });
+    t.perform(ops::windowClose, [](Machine& m, Caller& c, std::uint64_t id) { return c.letGo({ops::windowOpen.name(), id}) && m.windows().close(id); });
+
+    // ---- programs the machine runs itself
+    t.perform(ops::launchTask, [](Machine& m, Caller&, int pid, const std::string& path, const std::vector<std::string>& arguments) {
+        if (path != "/usr/bin/open")
+            return false;
+        std::string command = path;
+        for (const std::string& argument : arguments)
+            command += " " + argument;
+        const ProcessInfo* parent = m.processes().processWithPid(pid);
+        const int child = m.processes().startUnixProcess(command, parent ? parent->session : 0).pid;
+        // It hands its documents to their applications and ends at once.
+        m.systemLog().append({currentDate(), "open", child, 5, command});
+        m.processes().quit(child);
+        return true;
+    });
 
     // ---- the machine itself
     t.perform(ops::hostIdentifier, [](Machine& m, Caller&) { return m.hostIdentifier(); });

@@ -2,8 +2,9 @@
 //
 // In-process the machine runs the programs it knows: "/bin/ps" prints the
 // machine's process listing (Processes::processListing) into its standard
-// output pipe at launch and then runs for a tenth of a second of the clock.
-// Any other launch path is not accessible. What the original raises on a
+// output pipe at launch and then runs for a tenth of a second of the clock;
+// "/usr/bin/open" hands its arguments to the machine, which opens them, and
+// ends at once. Any other launch path is not accessible. What the original raises on a
 // bad launch is handed back as the exception instead: nothing is thrown.
 #pragma once
 
@@ -43,6 +44,20 @@ private:
 
 class NSTask {
 public:
+    // A task launched at once (launchedTaskWithLaunchPath:arguments:); the
+    // exception, if any, in *failure.
+    static std::shared_ptr<NSTask> launchedTaskWithLaunchPathArguments(std::string path, std::vector<std::string> arguments,
+        std::optional<NSException>* failure = nullptr)
+    {
+        auto task = std::make_shared<NSTask>();
+        task->setLaunchPath(std::move(path));
+        task->setArguments(std::move(arguments));
+        auto raised = task->launch();
+        if (failure)
+            *failure = std::move(raised);
+        return task;
+    }
+
     void setLaunchPath(std::string path) { launchPath_ = std::move(path); }
     void setArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
     void setStandardOutput(std::shared_ptr<NSPipe> pipe) { standardOutput_ = std::move(pipe); }
