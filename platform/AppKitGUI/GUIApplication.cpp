@@ -2,6 +2,7 @@
 
 #include "AppKitGUI/QtRunLoopPump.h"
 #include "AppKitGUI/WindowReporter.h"
+#include "Log/Log.h"
 #include "RunLoop/RunLoop.h"
 
 #include <QApplication>
@@ -29,6 +30,12 @@ QApplication& qtApplication()
     static QApplication* application = new QApplication(argc, argv);
     // The program decides when it ends, not the last window closed.
     application->setQuitOnLastWindowClosed(false);
+    // Qt's own remarks (what an offscreen platform cannot do) are no lines
+    // of the program's; they show only when debugging.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg || verboseLogging())
+            logNotice("Qt: %@\n", message.toStdString());
+    });
     return *application;
 }
 

@@ -1,0 +1,4 @@
+#include "PrefPane/AgentManagementStandIn.h"
+
+void addAgentToLoginItems() {}
+void launchAgent() {}
