@@ -27,15 +27,15 @@ QApplication& qtApplication()
     static int argc = 1;
     static char name[] = "arvel";
     static char* argv[] = {name, nullptr};
-    static QApplication* application = new QApplication(argc, argv);
-    // The program decides when it ends, not the last window closed.
-    application->setQuitOnLastWindowClosed(false);
     // Qt's own remarks (what an offscreen platform cannot do) are no lines
     // of the program's; they show only when debugging.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
         if (type == QtFatalMsg || verboseLogging())
             logNotice("Qt: %@\n", message.toStdString());
     });
+    static QApplication* application = new QApplication(argc, argv);
+    // The program decides when it ends, not the last window closed.
+    application->setQuitOnLastWindowClosed(false);
     return *application;
 }
 

@@ -587,4 +587,33 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
     EXPECT_FALSE(commands.shutdownRequested());
 }
 
+
+TEST_F(MachineCommandsTest, ShowsTheGUIProgramsWindowsAndPressesTheirButtonsByTitle)
+{
+    int host = m.processes().launch({"System Preferences", "com.apple.systempreferences", "/Applications/System Preferences.app", "sprf", 0}).pid;
+    std::vector<std::string> presses;
+    std::uint64_t listener = m.windows().addPressListener([&](std::uint64_t window, const std::string& button) {
+        presses.push_back(std::to_string(window) + " " + button);
+    });
+    EXPECT_EQ(ok({"show", "windows"}), "windows: none\n");
+    std::uint64_t window = m.windows().open({0, host, "window", 0, "Arvel", "", {{"Calibrate…", true}}, listener});
+    m.windows().open({0, host, "alert", window, "Arvel daemon not available", "The daemon is not available.\nRestart.", {{"OK", true}}, listener});
+    m.windows().open({0, host, "sheet", window, "Calibrate the trackpad", "", {{"Cancel", true}, {"OK", false}}, listener});
+    const std::string pid = std::to_string(host);
+    EXPECT_EQ(ok({"show", "windows"}), "window 1 of System Preferences (pid " + pid + "): \"Arvel\" [Calibrate…]\n"
+                                       "  alert 2 on window 1: \"Arvel daemon not available\" \"The daemon is not available.\\nRestart.\" [OK]\n"
+                                       "  sheet 3 on window 1: \"Calibrate the trackpad\" [Cancel] [OK (disabled)]\n");
+
+    // By program: its newest window with such a button.
+    EXPECT_EQ(refused({"press", "System Preferences", "OK"}), "the button \"OK\" of sheet 3 is disabled");
+    EXPECT_EQ(ok({"press", "2", "OK"}), "pressed \"OK\" on alert 2 \"Arvel daemon not available\"\n");
+    EXPECT_EQ(ok({"press", "System Preferences", "Cancel"}), "pressed \"Cancel\" on sheet 3 \"Calibrate the trackpad\"\n");
+    EXPECT_EQ(presses, (std::vector<std::string> {"2 OK", "3 Cancel"}));
+    EXPECT_EQ(refused({"press", "1", "Open"}), "window 1 has no button \"Open\"");
+    EXPECT_EQ(refused({"press", "Finder", "OK"}), "no process named \"Finder\"");
+    EXPECT_EQ(refused({"press", "1"}), "usage: press WINDOW|PROGRAM TITLE");
+    // Pressing answers what a person did; the mouse verb stays as it was.
+    EXPECT_EQ(ok({"press"}), "mouse button down at (0, 0)\n");
+}
+
 } // namespace
