@@ -143,7 +143,7 @@ const char* MachineCommands::usage()
            "  check CONDITION                prints yes or no\n"
            "  wait [--timeout SECONDS] CONDITION   until it holds (default 10 s); exits 1 when it does not\n"
            "  shutdown                       end every program the machine started, then stop the service\n"
-           "Conditions: log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged\n";
+           "Conditions: log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged\n";
 }
 
 Result MachineCommands::perform(const Words& words)
@@ -842,7 +842,7 @@ Result MachineCommands::log(const Words& args)
 
 Result MachineCommands::check(const Words& args)
 {
-    const char* usage = "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged";
+    const char* usage = "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged";
     if (args.empty())
         return failure(usage);
     const std::string& kind = args[0];
@@ -863,6 +863,13 @@ Result MachineCommands::check(const Words& args)
             holds = holds || process->name == args[1];
         if (kind == "no-process")
             holds = !holds;
+    } else if (kind == "window") {
+        // A window, sheet, panel or alert of that title is on the screen.
+        if (args.size() < 2)
+            return failure("usage: check window TITLE");
+        const std::string title = joined(args, 1);
+        for (const machine::ScreenWindow& window : machine_.windows().shown())
+            holds = holds || window.title == title;
     } else if (kind == "driver-app-writes") {
         auto count = args.size() == 2 ? integerArgument(args[1], 0, 0x7FFFFFFFFFFFFFFFLL) : std::nullopt;
         if (!count)

@@ -478,7 +478,7 @@ TEST_F(MachineCommandsTest, ShowsHowManyPerApplicationDictionariesTheDriverGotAn
     m.driver().unload();
     m.driver().load();
     EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
-    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power");
+    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power|windows");
     EXPECT_TRUE(logLines().empty()) << "looking changes nothing";
 }
 
@@ -556,7 +556,7 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"close", "Finder"}, "usage: close APP ELEMENT"},
         {{"close", "Finder", "x"}, "\"x\" is not a window or sheet number"},
         {{"close", "Finder", "99"}, "Finder (pid 3) has no window or sheet 99"},
-        {{"press", "hard"}, "usage: press"},
+        {{"press", "hard"}, "usage: press WINDOW|PROGRAM TITLE"},
         {{"release", "now"}, "usage: release"},
         {{"pointer", "1"}, "usage: pointer X Y (two numbers)"},
         {{"pointer", "1", "inf"}, "usage: pointer X Y (two numbers)"},
@@ -567,12 +567,12 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"wake"}, "the machine is awake"},
         {{"load-driver", "x"}, "usage: load-driver"},
         {{"unload-driver"}, "the driver is not loaded"},
-        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power"},
-        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power"},
+        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power|windows"},
+        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console|alerts|power|windows"},
         {{"log", "--since"}, "usage: log [--since N]"},
         {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
-        {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
-        {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
+        {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged"},
+        {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged"},
         {{"check", "log"}, "usage: check log TEXT"},
         {{"check", "process"}, "usage: check process NAME"},
         {{"check", "driver-app-writes", "many"}, "usage: check driver-app-writes N (0 or more)"},
@@ -596,6 +596,7 @@ TEST_F(MachineCommandsTest, ShowsTheGUIProgramsWindowsAndPressesTheirButtonsByTi
         presses.push_back(std::to_string(window) + " " + button);
     });
     EXPECT_EQ(ok({"show", "windows"}), "windows: none\n");
+    EXPECT_EQ(ok({"check", "window", "Arvel"}), "no\n");
     std::uint64_t window = m.windows().open({0, host, "window", 0, "Arvel", "", {{"Calibrate…", true}}, listener});
     m.windows().open({0, host, "alert", window, "Arvel daemon not available", "The daemon is not available.\nRestart.", {{"OK", true}}, listener});
     m.windows().open({0, host, "sheet", window, "Calibrate the trackpad", "", {{"Cancel", true}, {"OK", false}}, listener});
@@ -603,6 +604,9 @@ TEST_F(MachineCommandsTest, ShowsTheGUIProgramsWindowsAndPressesTheirButtonsByTi
     EXPECT_EQ(ok({"show", "windows"}), "window 1 of System Preferences (pid " + pid + "): \"Arvel\" [Calibrate…]\n"
                                        "  alert 2 on window 1: \"Arvel daemon not available\" \"The daemon is not available.\\nRestart.\" [OK]\n"
                                        "  sheet 3 on window 1: \"Calibrate the trackpad\" [Cancel] [OK (disabled)]\n");
+
+    EXPECT_EQ(ok({"check", "window", "Arvel", "daemon", "not", "available"}), "yes\n");
+    EXPECT_EQ(ok({"check", "window", "Arvel", "daemon"}), "no\n");
 
     // By program: its newest window with such a button.
     EXPECT_EQ(refused({"press", "System Preferences", "OK"}), "the button \"OK\" of sheet 3 is disabled");
