@@ -118,6 +118,9 @@ QWidget* ArvelPref::assignMainView()
     auto* view = new QWidget;
     ui = std::make_unique<Ui::ArvelPrefView>();
     ui->setupUi(view);
+    // Controls sit where the interface file puts them: the view is never
+    // smaller than it was drawn, whatever window holds it.
+    view->setMinimumSize(view->size());
     calibrationPanel = new QDialog;
     calibrationUi = std::make_unique<Ui::calibrationPanel>();
     calibrationUi->setupUi(calibrationPanel);
