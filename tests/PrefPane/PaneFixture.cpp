@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -40,6 +41,8 @@ PaneTest::PaneTest()
     world.login("alice");
     world.loadDriver();
     paneProcess = world.launchApplication({"System Preferences", "com.apple.systempreferences", "/Applications/System Preferences.app", "sprf", session});
+    // No display: the widgets are drawn offscreen.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     application = std::make_unique<GUIApplication>();
     writeBundle();
 }
