@@ -37,6 +37,7 @@ void Machine::reset()
     alerts_.reset();
     linkTraffic_.reset();
     programConsoles_.reset();
+    windows_.reset();
     program_ = ProgramIdentity();
     // --- Session agent ---
     processes_.reset();

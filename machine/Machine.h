@@ -21,6 +21,7 @@
 #include "IORegistry.h"
 #include "TrackpadDriver.h"
 #include "Users.h"
+#include "Windows.h"
 // --- Session agent: processes, accessibility, login sessions, pointer ---
 #include "Accessibility.h"
 #include "LoginSessions.h"
@@ -56,6 +57,8 @@ public:
     LinkTraffic& linkTraffic() { return linkTraffic_; }
     // What the real programs it started wrote to their consoles.
     ProgramConsoles& programConsoles() { return programConsoles_; }
+    // The windows, sheets and alerts of the GUI programs.
+    Windows& windows() { return windows_; }
 
     // The identity of the program running on the machine, in process. It is
     // simulated; where the program really runs as root, the Unix shims also
@@ -134,6 +137,7 @@ private:
     Alerts alerts_;
     LinkTraffic linkTraffic_;
     ProgramConsoles programConsoles_;
+    Windows windows_;
     ProgramIdentity program_;
     std::string hostIdentifier_ = "001122334455";
     // --- Session agent ---

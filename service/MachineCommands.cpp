@@ -11,6 +11,7 @@
 #include "service/StartupItems.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <cmath>
@@ -166,6 +167,8 @@ const char* MachineCommands::usage()
            "                                 (disabled, or without the enabled attribute); --unfocused: the\n"
            "                                 app's focused window stays the one it was\n"
            "  close APP ELEMENT              APP closes a window or sheet\n"
+           "  press WINDOW|PROGRAM TITLE     presses the button TITLE of a GUI program's window, sheet or alert\n"
+           "                                 (a program: its newest window with such a button)\n"
            "Pointer, trackpad, power, driver:\n"
            "  press | release                the mouse button goes down | up\n"
            "  pointer X Y                    the user moves the pointer\n"
@@ -176,7 +179,7 @@ const char* MachineCommands::usage()
            "  accessibility on|off           the accessibility API (access for assistive devices) is turned on | off\n"
            "  os-version 10.M.B              the system version Gestalt('sysv') answers (10.2.8: 0x1028)\n"
            "Looking:\n"
-           "  show driver|hid|pointer|processes|sessions|console|alerts|power\n"
+           "  show driver|hid|pointer|processes|sessions|console|alerts|power|windows\n"
            "  show link                      calls served and news sent over the bus, by operation and kind\n"
            "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
            "                                 (seconds since 2001, to the microsecond)\n"
@@ -190,7 +193,7 @@ const char* MachineCommands::usage()
            "  check CONDITION                prints yes or no\n"
            "  wait [--timeout SECONDS] CONDITION   until it holds (default 10 s); exits 1 when it does not\n"
            "  shutdown                       end every program the machine started, then stop the service\n"
-           "Conditions: log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged\n";
+           "Conditions: log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged\n";
 }
 
 Result MachineCommands::perform(const Words& words)
@@ -223,6 +226,8 @@ Result MachineCommands::perform(const Words& words)
         return window(args);
     if (verb == "close")
         return close(args);
+    if (verb == "press" && !args.empty())
+        return pressButton(args);
     if (verb == "press" || verb == "release")
         return mouseButton(args, verb == "press");
     if (verb == "pointer")
@@ -688,6 +693,54 @@ Result MachineCommands::close(const Words& args)
     return done("closed " + args[1] + " of " + who(*process) + "\n");
 }
 
+// A person answering a sheet or an alert: the program that shows it clicks
+// the button itself.
+Result MachineCommands::pressButton(const Words& args)
+{
+    if (args.size() != 2 || args[1].empty())
+        return failure("usage: press WINDOW|PROGRAM TITLE");
+    auto& windows = machine_.windows();
+    const machine::ScreenWindow* target = nullptr;
+    if (auto id = integerArgument(args[0], 1, 0x7FFFFFFFFFFFFFFFLL)) {
+        target = windows.window(static_cast<std::uint64_t>(*id));
+        if (!target && !machine_.processes().processWithPid(static_cast<int>(std::min<long long>(*id, 0x7FFFFFFF))))
+            return failure("no window " + args[0]);
+    }
+    if (!target) {
+        std::string problem;
+        const machine::Process* process = processNamed(args[0], &problem);
+        if (!process)
+            return failure(problem);
+        // The newest window of the program that has such a button: the
+        // sheet or alert in front of its window.
+        for (auto it = windows.shown().rbegin(); it != windows.shown().rend() && !target; ++it) {
+            if (it->pid != process->pid)
+                continue;
+            for (const machine::ScreenButton& button : it->buttons)
+                if (button.title == args[1])
+                    target = &*it;
+        }
+        if (!target)
+            return failure(who(*process) + " shows no button \"" + args[1] + "\"");
+    }
+    const std::uint64_t id = target->id;
+    const std::string kind = target->kind;
+    const std::string title = target->title;
+    switch (windows.press(id, args[1])) {
+    case machine::Windows::PressResult::Pressed:
+        return done(stringWithFormat("pressed \"%@\" on %@ %llu \"%@\"\n", args[1], kind, static_cast<unsigned long long>(id), title));
+    case machine::Windows::PressResult::Disabled:
+        return failure("the button \"" + args[1] + "\" of " + kind + " " + std::to_string(id) + " is disabled");
+    case machine::Windows::PressResult::NobodyListens:
+        return failure("the program of " + kind + " " + std::to_string(id) + " does not take presses");
+    case machine::Windows::PressResult::NoButton:
+        return failure(kind + " " + std::to_string(id) + " has no button \"" + args[1] + "\"");
+    case machine::Windows::PressResult::NoWindow:
+        break;
+    }
+    return failure("no window " + args[0]);
+}
+
 // --- pointer, trackpad, power, driver ---
 
 Result MachineCommands::mouseButton(const Words& args, bool down)
@@ -806,7 +859,7 @@ Result MachineCommands::systemVersion(const Words& args)
 
 Result MachineCommands::show(const Words& args)
 {
-    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link";
+    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link";
     if (args.size() != 1 && !(args.size() == 2 && args[0] == "console"))
         return failure(usage);
     const std::string& what = args[0];
@@ -832,6 +885,11 @@ Result MachineCommands::show(const Words& args)
         return answer(describePower());
     if (what == "link")
         return answer(machine_.linkTraffic().describe());
+    if (what == "windows")
+        return answer(machine_.windows().describe([this](int pid) {
+            const machine::Process* process = machine_.processes().processWithPid(pid);
+            return process ? who(*process) : "pid " + std::to_string(pid);
+        }));
     return failure(usage);
 }
 
@@ -985,7 +1043,7 @@ Result MachineCommands::fail(const Words& args)
 
 Result MachineCommands::check(const Words& args)
 {
-    const char* usage = "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged";
+    const char* usage = "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged";
     if (args.empty())
         return failure(usage);
     const std::string& kind = args[0];
@@ -1006,6 +1064,13 @@ Result MachineCommands::check(const Words& args)
             holds = holds || process->name == args[1];
         if (kind == "no-process")
             holds = !holds;
+    } else if (kind == "window") {
+        // A window, sheet, panel or alert of that title is on the screen.
+        if (args.size() < 2)
+            return failure("usage: check window TITLE");
+        const std::string title = joined(args, 1);
+        for (const machine::ScreenWindow& window : machine_.windows().shown())
+            holds = holds || window.title == title;
     } else if (kind == "driver-app-writes") {
         auto count = args.size() == 2 ? integerArgument(args[1], 0, 0x7FFFFFFFFFFFFFFFLL) : std::nullopt;
         if (!count)

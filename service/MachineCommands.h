@@ -70,6 +70,7 @@ private:
     Result front(const Words& args);
     Result window(const Words& args);
     Result close(const Words& args);
+    Result pressButton(const Words& args);
     Result mouseButton(const Words& args, bool down);
     Result movePointer(const Words& args);
     Result finger(const Words& args);

@@ -22,6 +22,11 @@ inline constexpr const char* kMachineServiceVariable = "ARVEL_MACHINE";
 inline constexpr const char* kMachinePidVariable = "ARVEL_MACHINE_PID";
 inline constexpr const char* kNoDetachVariable = "ARVEL_NO_DETACH";
 inline constexpr const char* kDebugVariable = "ArvelDebug";
+// The programs with windows: where they show them. With neither display
+// named nor a Qt platform chosen they draw offscreen.
+inline constexpr const char* kDisplayVariable = "DISPLAY";
+inline constexpr const char* kWaylandDisplayVariable = "WAYLAND_DISPLAY";
+inline constexpr const char* kQtPlatformVariable = "QT_QPA_PLATFORM";
 
 // The variable's text; nullopt when it is unset or empty.
 std::optional<std::string> environmentValue(const char* name);

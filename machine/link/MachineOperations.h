@@ -144,6 +144,19 @@ inline constexpr Operation<Outcome<LaunchCode, int>(std::string, OpenArguments)>
     "launch.openApplication", {"path", "arguments"}};
 // "/usr/bin/open" run with the arguments: its exit status and what it wrote.
 inline constexpr Operation<Outcome<ExitStatus, std::string>(OpenArguments)> runOpen {"launch.runOpen", {"arguments"}};
+// ---- the windows of GUI programs. A program registers where presses of
+// its buttons go, then reports each window it shows (its kind, the window
+// it sits on, title, message, and buttons as an array of {Title, Enabled});
+// only the program that opened a window changes or closes it, and its
+// windows go when it leaves.
+inline constexpr Subscription<void(), void(std::uint64_t, std::string)> windowPresses {
+    {"windows.addPressListener"}, {"windows.removePressListener", {"listener"}}, "windowPress", {"window", "button"}};
+inline constexpr Operation<std::uint64_t(int, std::uint64_t, std::string, std::uint64_t, std::string, std::string, Value)> windowOpen {
+    "windows.open", {"pid", "listener", "kind", "parent", "title", "message", "buttons"}};
+inline constexpr Operation<bool(std::uint64_t, std::string, std::string, Value)> windowUpdate {
+    "windows.update", {"window", "title", "message", "buttons"}};
+inline constexpr Operation<bool(std::uint64_t)> windowClose {"windows.close", {"window"}};
+
 
 // ---- the machine itself
 inline constexpr Operation<std::string()> hostIdentifier {"host.identifier"};

@@ -21,6 +21,23 @@ IOServiceModel* modelOf(Machine& m, std::uint64_t entry)
     return m.registry().model(entry);
 }
 
+
+// A program's button list: {Title, Enabled} dictionaries; anything else in
+// it is left out.
+std::vector<ScreenButton> screenButtons(const Value& buttons)
+{
+    std::vector<ScreenButton> out;
+    if (const Value::Array* list = buttons.arrayValue()) {
+        for (const Value& button : *list) {
+            if (out.size() >= Windows::kMaxButtons)
+                break;
+            if (const std::string* title = button["Title"].string())
+                out.push_back({*title, button["Enabled"].booleanOr(true)});
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 void definePerformers(PerformerTable& t)
@@ -182,6 +199,27 @@ void definePerformers(PerformerTable& t)
         ApplicationOpener::Ran ran = m.opener().open(arguments, c.userId(), c.machinePid());
         return Outcome<ExitStatus, std::string> {ran.status, ran.output};
     });
+
+    // ---- the windows of GUI programs
+    t.subscribe(
+        ops::windowPresses, [](Machine& m, Caller&, const auto& tell) { return m.windows().addPressListener(tell); },
+        [](Machine& m, std::uint64_t id) { m.windows().removePressListener(id); });
+    t.perform(ops::windowOpen,
+        [](Machine& m, Caller& c, int pid, std::uint64_t listener, const std::string& kind, std::uint64_t parent, const std::string& title,
+            const std::string& message, const Value& buttons) -> std::uint64_t {
+            // Presses go only where the caller itself listens.
+            if (listener && !c.holds({ops::windowPresses.start().name(), listener}))
+                return 0;
+            std::uint64_t id = m.windows().open({0, pid, kind, parent, title, message, screenButtons(buttons), listener});
+            if (id)
+                c.hold({ops::windowOpen.name(), id}, [&m, id] { m.windows().close(id); });
+            return id;
+        });
+    t.perform(ops::windowUpdate,
+        [](Machine& m, Caller& c, std::uint64_t id, const std::string& title, const std::string& message, const Value& buttons) {
+            return c.holds({ops::windowOpen.name(), id}) && m.windows().update(id, title, message, screenButtons(buttons));
+        });
+    t.perform(ops::windowClose, [](Machine& m, Caller& c, std::uint64_t id) { return c.letGo({ops::windowOpen.name(), id}) && m.windows().close(id); });
 
     // ---- the machine itself
     t.perform(ops::hostIdentifier, [](Machine& m, Caller&) { return m.hostIdentifier(); });

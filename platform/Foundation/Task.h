@@ -46,6 +46,20 @@ private:
 
 class NSTask {
 public:
+    // A task launched at once (launchedTaskWithLaunchPath:arguments:); the
+    // exception, if any, in *failure.
+    static std::shared_ptr<NSTask> launchedTaskWithLaunchPathArguments(std::string path, std::vector<std::string> arguments,
+        std::optional<NSException>* failure = nullptr)
+    {
+        auto task = std::make_shared<NSTask>();
+        task->setLaunchPath(std::move(path));
+        task->setArguments(std::move(arguments));
+        auto raised = task->launch();
+        if (failure)
+            *failure = std::move(raised);
+        return task;
+    }
+
     void setLaunchPath(std::string path) { launchPath_ = std::move(path); }
     void setArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
     void setStandardOutput(std::shared_ptr<NSPipe> pipe) { standardOutput_ = std::move(pipe); }

@@ -197,8 +197,13 @@ bool InstalledSystem::waitForLogLinesOf(const std::string& program, std::size_t 
 
 std::vector<std::string> InstalledSystem::agentLines(pid_t hostPid, std::size_t since)
 {
+    return consoleLines("ArvelSessionAgent", hostPid, since);
+}
+
+std::vector<std::string> InstalledSystem::consoleLines(const std::string& name, pid_t hostPid, std::size_t since)
+{
     // "2026-12-08 03:41:17.372 ArvelSessionAgent[23522] ArvelSessionAgent: Driver state change."
-    const std::string program = "ArvelSessionAgent[" + std::to_string(hostPid) + "] ";
+    const std::string program = name + "[" + std::to_string(hostPid) + "] ";
     std::vector<std::string> out;
     for (const std::string& line : splitLines(bus_->output(serviceOutput_))) {
         std::size_t at = line.find(program);

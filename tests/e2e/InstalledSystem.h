@@ -88,6 +88,8 @@ public:
     // button mover's lines are left out: its house keeping writes on a
     // timer of its own.
     std::vector<std::string> agentLines(pid_t hostPid, std::size_t since = 0);
+    // The same for any program the machine started ("System Preferences").
+    std::vector<std::string> consoleLines(const std::string& program, pid_t hostPid, std::size_t since = 0);
     // Waits until the agent's lines from `since` hold this run of lines, one
     // after the other.
     bool waitForAgentRun(pid_t hostPid, std::size_t since, const std::vector<std::string>& run, double timeoutSeconds = 10);

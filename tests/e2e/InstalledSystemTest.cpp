@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <regex>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@ using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 const char* const kStartupItem = "/Library/StartupItems/Arvel/Arvel";
+const char* const kHost = "/Applications/System Preferences.app/Contents/MacOS/System Preferences";
 const char* const kAgent = "/Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app/Contents/MacOS/ArvelSessionAgent";
 
 const char* const kEmptyApplicationSet = "{ApplicationSet = {}; }";
@@ -447,6 +449,57 @@ TEST_F(AnInstalledSystem, StopsWaitingForADaemonKilledWhileItHeldUpSleep)
     EXPECT_EQ(system->logLinesOf("arveld[5]", since),
         (Lines {"arveld[5] <Notice>: ArvelDriverAccess: Driver initial load.", "arveld[5] <Notice>: ArvelConfigPush: User \"alice\" on console.",
             "arveld[5] <Notice>: ArvelConfigPush: Setting driver to configuration for UID 501.", "arveld[5] <Notice>: arveld: Daemon started."}));
+}
+
+// alice's System Preferences shows the pane: the host loads the installed
+// bundle's code, the pane connects to the daemon, and quitting hides it.
+// With the daemon gone the pane says so in a sheet, which alice answers as
+// she would, by its button.
+TEST_F(AnInstalledSystem, SystemPreferencesShowsThePaneAndSaysWhenTheDaemonIsGone)
+{
+    ASSERT_TRUE(bootInstalled(false));
+    ASSERT_TRUE(system->defaults({"--user", "alice", "write", "loginwindow", "AutoLaunchedApplicationDictionary",
+        "<array><dict><key>Path</key><string>/Applications/System Preferences.app</string></dict></array>"}));
+    ASSERT_EQ(std::system(("chown -R 501:20 '" + system->root() + "/Users/alice'").c_str()), 0);
+
+    const std::string first = system->ok({"login", "alice"});
+    ASSERT_TRUE(wait({"window", "Arvel"}));
+    const pid_t host = system->hostPidOf(kHost);
+    EXPECT_EQ(first, "alice logged in: session 100001 on the console\nlogin item /Applications/System Preferences.app: pid 4, host pid "
+            + std::to_string(host) + ", UID 501\n");
+    EXPECT_EQ(firstLine(system->ok({"show", "windows"})).rfind("window 1 of System Preferences (pid 4): \"Arvel\" [Calibrate…", 0), 0u);
+    for (const std::string& line : system->consoleLines("System Preferences", host))
+        EXPECT_EQ(line.find("NSDistantObject"), std::string::npos) << line;
+    system->ok({"quit", "System Preferences"});
+    ASSERT_TRUE(wait({"log", "System Preferences (pid 4, host pid " + std::to_string(host) + ") exited with status 0"}));
+    EXPECT_EQ(system->ok({"show", "windows"}), "windows: none\n");
+
+    system->ok({"quit", "2"});
+    ASSERT_TRUE(wait({"no-process", "Arvel"}));
+    system->ok({"logout", "alice"});
+    // The pane put the agent among her login items: it starts too.
+    system->ok({"login", "alice"});
+    ASSERT_TRUE(wait({"window", "Arvel daemon not available"}));
+    const pid_t second = system->hostPidOf(kHost);
+    // Its console lines come through the machine, which reads them as they come.
+    Lines connecting;
+    const Lines expected {"ArvelPref unable to obtain NSDistantObject for driver configuration access.",
+        "ArvelPref unable to obtain NSDistantObject for system defaults access."};
+    eventually([&] {
+        connecting.clear();
+        for (const std::string& line : system->consoleLines("System Preferences", second))
+            if (line.find("NSDistantObject") != std::string::npos)
+                connecting.push_back(line);
+        return connecting == expected;
+    });
+    EXPECT_EQ(connecting, expected);
+    EXPECT_NE(system->ok({"show", "windows"}).find("\n  alert 3 on window 2: \"Arvel daemon not available\" \"The Arvel driver control daemon is "
+                                                    "not available.\\nPlease restart your computer to load the daemon.\" [OK]\n"),
+        std::string::npos);
+    EXPECT_EQ(system->ok({"press", "System Preferences", "OK"}), "pressed \"OK\" on alert 3 \"Arvel daemon not available\"\n");
+    // The host clicks its own button when the press reaches it: the sheet goes.
+    EXPECT_TRUE(eventually([&] { return system->ok({"show", "windows"}).find("alert") == std::string::npos; }))
+        << system->ok({"show", "windows"});
 }
 
 } // namespace

@@ -479,7 +479,7 @@ TEST_F(MachineCommandsTest, ShowsHowManyPerApplicationDictionariesTheDriverGotAn
     m.driver().unload();
     m.driver().load();
     EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
-    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link");
+    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link");
     EXPECT_TRUE(logLines().empty()) << "looking changes nothing";
 }
 
@@ -664,7 +664,7 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"close", "Finder"}, "usage: close APP ELEMENT"},
         {{"close", "Finder", "x"}, "\"x\" is not a window or sheet number"},
         {{"close", "Finder", "99"}, "Finder (pid 3) has no window or sheet 99"},
-        {{"press", "hard"}, "usage: press"},
+        {{"press", "hard"}, "usage: press WINDOW|PROGRAM TITLE"},
         {{"release", "now"}, "usage: release"},
         {{"pointer", "1"}, "usage: pointer X Y (two numbers)"},
         {{"pointer", "1", "inf"}, "usage: pointer X Y (two numbers)"},
@@ -675,12 +675,12 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"wake"}, "the machine is already awake: only a machine that sleeps can wake"},
         {{"load-driver", "x"}, "usage: load-driver"},
         {{"unload-driver"}, "the driver is not loaded"},
-        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link"},
-        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|link"},
+        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link"},
+        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link"},
         {{"log", "--since"}, "usage: log [--since N] [--time]"},
         {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
-        {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
-        {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged"},
+        {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged"},
+        {{"check", "weather"}, "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged"},
         {{"check", "log"}, "usage: check log TEXT"},
         {{"check", "process"}, "usage: check process NAME"},
         {{"check", "driver-app-writes", "many"}, "usage: check driver-app-writes N (0 or more)"},
@@ -702,6 +702,39 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         EXPECT_EQ(state(), before) << "after " << ::testing::PrintToString(words);
     }
     EXPECT_FALSE(commands.shutdownRequested());
+}
+
+
+TEST_F(MachineCommandsTest, ShowsTheGUIProgramsWindowsAndPressesTheirButtonsByTitle)
+{
+    int host = m.processes().launch({"System Preferences", "com.apple.systempreferences", "/Applications/System Preferences.app", "sprf", 0}).pid;
+    std::vector<std::string> presses;
+    std::uint64_t listener = m.windows().addPressListener([&](std::uint64_t window, const std::string& button) {
+        presses.push_back(std::to_string(window) + " " + button);
+    });
+    EXPECT_EQ(ok({"show", "windows"}), "windows: none\n");
+    EXPECT_EQ(ok({"check", "window", "Arvel"}), "no\n");
+    std::uint64_t window = m.windows().open({0, host, "window", 0, "Arvel", "", {{"Calibrate…", true}}, listener});
+    m.windows().open({0, host, "alert", window, "Arvel daemon not available", "The daemon is not available.\nRestart.", {{"OK", true}}, listener});
+    m.windows().open({0, host, "sheet", window, "Calibrate the trackpad", "", {{"Cancel", true}, {"OK", false}}, listener});
+    const std::string pid = std::to_string(host);
+    EXPECT_EQ(ok({"show", "windows"}), "window 1 of System Preferences (pid " + pid + "): \"Arvel\" [Calibrate…]\n"
+                                       "  alert 2 on window 1: \"Arvel daemon not available\" \"The daemon is not available.\\nRestart.\" [OK]\n"
+                                       "  sheet 3 on window 1: \"Calibrate the trackpad\" [Cancel] [OK (disabled)]\n");
+
+    EXPECT_EQ(ok({"check", "window", "Arvel", "daemon", "not", "available"}), "yes\n");
+    EXPECT_EQ(ok({"check", "window", "Arvel", "daemon"}), "no\n");
+
+    // By program: its newest window with such a button.
+    EXPECT_EQ(refused({"press", "System Preferences", "OK"}), "the button \"OK\" of sheet 3 is disabled");
+    EXPECT_EQ(ok({"press", "2", "OK"}), "pressed \"OK\" on alert 2 \"Arvel daemon not available\"\n");
+    EXPECT_EQ(ok({"press", "System Preferences", "Cancel"}), "pressed \"Cancel\" on sheet 3 \"Calibrate the trackpad\"\n");
+    EXPECT_EQ(presses, (std::vector<std::string> {"2 OK", "3 Cancel"}));
+    EXPECT_EQ(refused({"press", "1", "Open"}), "window 1 has no button \"Open\"");
+    EXPECT_EQ(refused({"press", "Finder", "OK"}), "no process named \"Finder\"");
+    EXPECT_EQ(refused({"press", "1"}), "usage: press WINDOW|PROGRAM TITLE");
+    // Pressing answers what a person did; the mouse verb stays as it was.
+    EXPECT_EQ(ok({"press"}), "mouse button down at (0, 0)\n");
 }
 
 } // namespace

@@ -302,7 +302,7 @@ TEST_F(AMachineService, AWaitThatTimesOutExitsNonZeroSayingWhatItWaitedFor)
     EXPECT_EQ(run({"wait", "process", "launchd"}), (Ran {0, ""}));
     EXPECT_EQ(run({"wait", "--timeout", "soon", "process", "launchd"}), (Ran {1, "arvel-machine: --timeout takes a number of seconds\n"}));
     EXPECT_EQ(run({"wait", "weather"}),
-        (Ran {1, "arvel-machine: usage: check log TEXT | process NAME | no-process NAME | driver-app-writes N | pointer-warps N | power-acknowledged\n"}));
+        (Ran {1, "arvel-machine: usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged\n"}));
 }
 
 TEST_F(AMachineService, AWaitStartedBeforeTheServiceWaitsForItToComeUp)
@@ -372,8 +372,8 @@ TEST_F(AMachineService, DocumentsEveryVerbInItsHelp)
     EXPECT_EQ(help.status, 0);
     for (const char* verb : {"serve [--root DIR]", "add-user NAME UID", "boot", "start SYSTEM-PATH", "login USER", "logout [USER]", "switch USER|loginwindow",
              "launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]", "quit NAME|PID", "front NAME|PID", "window APP [--button X Y W H [--disabled | --no-enabled]] [--sheet-of WINDOW] [--unfocused]",
-             "close APP ELEMENT", "press | release", "pointer X Y", "finger X Y", "sleep | wake | can-sleep",
-             "load-driver | unload-driver", "show driver|hid|pointer|processes|sessions|console|alerts|power", "show driver-writes",
+             "close APP ELEMENT", "press WINDOW|PROGRAM TITLE", "press | release", "pointer X Y", "finger X Y", "sleep | wake | can-sleep",
+             "load-driver | unload-driver", "show driver|hid|pointer|processes|sessions|console|alerts|power|windows", "show driver-writes",
              "show link", "show console PROGRAM", "log [--since N] [--time]", "fail CALL [N|always|never]", "check CONDITION", "wait [--timeout SECONDS] CONDITION", "shutdown"})
         EXPECT_NE(help.output.find(verb), std::string::npos) << verb;
     EXPECT_EQ(run({}).status, 2);

@@ -1,0 +1,146 @@
+// Pictures of the pane for the README: each tab of a usable pane, and the
+// pane with each of its sheets up (the daemon missing, the calibration, the
+// warning about assistive access), drawn offscreen in fixed fonts and a
+// fixed style so that they come out the same on every machine. A sheet is
+// drawn where it sits, hanging from the top of the pane's window.
+//
+// Run by scripts/screenshots, which names the folder the pictures go to
+// (ARVEL_SCREENSHOT_FOLDER). Each picture is also a check: the state it
+// shows must be the one it is named for.
+#include "PaneFixture.h"
+
+#include "AppKitGUI/WindowReporter.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <QStyleFactory>
+#include <QTabWidget>
+
+#include <cstdlib>
+#include <filesystem>
+
+using ::testing::HasSubstr;
+
+namespace {
+
+class PaneScreenshots : public PaneTest {
+protected:
+    PaneScreenshots()
+    {
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+    }
+
+    void calibrated()
+    {
+        world.writeSystemSettings(Value::dictionary(
+            {{"PrefsVersion", 4}, {"Calibration", Value::dictionary({{"MinX", 120}, {"MinY", 96}, {"MaxX", 2880}, {"MaxY", 2304}})}}));
+    }
+
+    // The pane's window, and the sheet on it when there is one.
+    void save(const std::string& name, QWidget* sheet = nullptr)
+    {
+        const char* folder = std::getenv("ARVEL_SCREENSHOT_FOLDER");
+        ASSERT_NE(folder, nullptr) << "ARVEL_SCREENSHOT_FOLDER names the folder for the pictures";
+        QImage image = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        if (sheet) {
+            QPixmap drawn = sheet->grab();
+            QPainter painter(&image);
+            const int x = (image.width() - drawn.width()) / 2;
+            // The window behind a sheet dims a little; the sheet casts a shadow.
+            painter.fillRect(image.rect(), QColor(0, 0, 0, 40));
+            for (int spread = 6; spread > 0; spread -= 2)
+                painter.fillRect(QRect(x - spread, 0, drawn.width() + 2 * spread, drawn.height() + spread), QColor(0, 0, 0, 18));
+            painter.drawPixmap(x, 0, drawn);
+            painter.setPen(QColor(130, 130, 130));
+            painter.drawRect(QRect(x, -1, drawn.width() - 1, drawn.height()));
+        }
+        const std::string path = std::string(folder) + "/" + name + ".png";
+        EXPECT_TRUE(image.save(QString::fromStdString(path), "PNG")) << path;
+    }
+
+    // The alert the layer shows on the pane's window.
+    QWidget* alert()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->isVisible() && widget->property(WindowReporter::kKindProperty).toString() == QStringLiteral("alert"))
+                return widget;
+        for (QWidget* widget : window->findChildren<QWidget*>())
+            if (widget->isVisible() && widget->isWindow() && widget->property(WindowReporter::kKindProperty).toString() == QStringLiteral("alert"))
+                return widget;
+        return nullptr;
+    }
+};
+
+TEST_F(PaneScreenshots, EachTabOfTheUsablePane)
+{
+    calibrated();
+    startDaemon();
+    world.setSystemVersion(0x1039);
+    world.setAccessibility(true);
+    loadPane();
+    showPane();
+    ASSERT_FALSE(pane->disabled());
+    auto* tabs = qobject_cast<QTabWidget*>(outlet("mainPrefTabs"));
+    ASSERT_NE(tabs, nullptr);
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        tabs->setCurrentIndex(tab);
+        save("pane-" + tabs->tabText(tab).toLower().replace(QLatin1Char(' '), QLatin1Char('-')).toStdString());
+    }
+    tabs->setCurrentIndex(0);
+}
+
+TEST_F(PaneScreenshots, TheDaemonIsNotAvailable)
+{
+    loadPane();
+    at(0.1, [&] {
+        EXPECT_THAT(windows(), HasSubstr("\"Arvel daemon not available\""));
+        QWidget* shown = alert();
+        ASSERT_NE(shown, nullptr);
+        save("pane-daemon-not-available", shown);
+        press("OK");
+    });
+    showPane();
+    world.runFor(0.2);
+}
+
+TEST_F(PaneScreenshots, TheCalibrationSheetHalfwayThrough)
+{
+    startDaemon();
+    world.setAccessibility(true);
+    loadPane();
+    at(0.05, [&] {
+        world.touch(120, 100);
+        world.touch(400, 1900);
+    });
+    at(0.25, [&] {
+        // Max X not yet far enough from Min X: red, and OK waits for it.
+        EXPECT_EQ(textColour("calibratePanelMaxXDisplay"), TextColour::Red);
+        EXPECT_EQ(textColour("calibratePanelMaxYDisplay"), TextColour::Black);
+        EXPECT_FALSE(isEnabled("calibratePanelOK"));
+        save("pane-calibration", pane->calibrationSheet());
+        press("Cancel");
+    });
+    showPane();
+}
+
+TEST_F(PaneScreenshots, TheAssistiveAccessWarning)
+{
+    calibrated();
+    startDaemon();
+    world.setSystemVersion(0x1039);
+    world.setAccessibility(false);
+    loadPane();
+    at(0.1, [&] {
+        EXPECT_THAT(windows(), HasSubstr("\"Access for assistive devices is off\""));
+        save("pane-assistive-access-warning", pane->accessibilityWarningSheet());
+        press("Ignore");
+    });
+    showPane();
+}
+
+} // namespace
