@@ -226,17 +226,9 @@ private:
 
     bool layOutDisk()
     {
-        // The layout script takes a build folder: one of links to the programs.
-        const std::string programs = work_.file("programs");
+        // The layout script takes this build's folder of programs.
+        const std::string programs = ARVEL_BUILD_FOLDER;
         std::error_code error;
-        for (auto [folder, program] : {std::pair {"Daemon", ARVELD_PROGRAM}, {"SessionAgent", ARVEL_AGENT_PROGRAM}, {"tools", ARVEL_DEFAULTS_PROGRAM}}) {
-            std::filesystem::create_directories(programs + "/" + folder, error);
-            std::filesystem::create_symlink(program, programs + "/" + folder + "/" + std::filesystem::path(program).filename().string(), error);
-            if (error) {
-                std::fprintf(stderr, "bench: unable to link %s: %s\n", program, error.message().c_str());
-                return false;
-            }
-        }
         std::vector<std::string> layout {root_, programs, "alice:" + std::to_string(kAliceUid)};
         for (const auto& [name, uid] : extraUsers_)
             layout.push_back(name + ":" + std::to_string(uid));

@@ -3,6 +3,7 @@
 #include "RunLoop/RunLoop.h"
 #include "MachineLink/MachineLink.h"
 
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -51,6 +52,7 @@ public:
         }
         keys_ = std::move(newKeys);
         patterns_ = std::move(newPatterns);
+        consoleEntry_.reset();
         if (!watch_) {
             std::weak_ptr<SCDynamicStore> weak = weak_from_this();
             watch_ = MachineLink::shared().subscribe(ops::storeWatcher, [weak](const std::string& key) {
@@ -59,6 +61,21 @@ public:
             });
         }
         return true;
+    }
+
+    // The console user's entry. A store that hears the key's changes keeps
+    // it from one change to the next, so that a program that checks the
+    // console user on every call (the daemon checks each caller) does not
+    // ask the machine each time; the change's news comes before anything
+    // that follows it.
+    Value consoleUserEntry()
+    {
+        if (consoleEntry_)
+            return *consoleEntry_;
+        Value entry = MachineLink::shared().call(ops::storeValue, kConsoleUserKey);
+        if (watch_ && watches(kConsoleUserKey))
+            consoleEntry_ = entry;
+        return entry;
     }
 
     CFRunLoopSourceRef runLoopSource(long order)
@@ -94,6 +111,8 @@ private:
 
     void changed(const std::string& key)
     {
+        if (key == kConsoleUserKey)
+            consoleEntry_.reset();
         if (!watches(key))
             return;
         changedKeys_.insert(key);
@@ -120,6 +139,7 @@ private:
     std::vector<std::string> keys_;
     std::vector<std::regex> patterns_;
     std::set<std::string> changedKeys_;
+    std::optional<Value> consoleEntry_;
     // The caller owns the source; the session only finds it again.
     std::weak_ptr<RunLoopSource> source_;
 };
@@ -157,7 +177,7 @@ Value SCDynamicStoreCopyConsoleUser(const SCDynamicStoreRef& store, uid_t* uid, 
 {
     if (!store || MachineLink::shared().take("SCDynamicStoreCopyConsoleUser"))
         return {};
-    Value entry = MachineLink::shared().call(ops::storeValue, kConsoleUserKey);
+    Value entry = store->consoleUserEntry();
     const std::string* name = entry["Name"].string();
     if (!name)
         return {};

@@ -49,10 +49,15 @@ protected:
     {
         return system->runAsUser(uid, MACHINE_CLIENT_PROGRAM, arguments, {"ARVEL_MACHINE=org.arvel.Machine", "ARVEL_ROOT=" + system->root()});
     }
+    // The machine's own last line: the daemon and the agent write theirs
+    // whenever they come to it.
     std::string lastLogLine()
     {
         Lines lines = system->logLines();
-        return lines.empty() ? "" : lines.back();
+        for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+            if (line->starts_with("arvel-machine[0] "))
+                return *line;
+        return "";
     }
 
     std::unique_ptr<InstalledSystem> system;
