@@ -16,7 +16,7 @@ struct Alert {
     std::string title;
     std::string message;
     std::vector<std::string> buttons; // the default button first
-    std::string level;         // "stop", "note", "caution", "plain"; empty: not said
+    std::string level {};      // "stop", "note", "caution", "plain"; empty: not said
     std::uint64_t window = 0;  // the alert window that shows it on the screen (0: none)
 };
 
