@@ -16,6 +16,8 @@ struct Alert {
     std::string title;
     std::string message;
     std::vector<std::string> buttons; // the default button first
+    std::string level {};      // "stop", "note", "caution", "plain"; empty: not said
+    std::uint64_t window = 0;  // the alert window that shows it on the screen (0: none)
 };
 
 class Alerts {
@@ -24,10 +26,14 @@ public:
     std::uint64_t show(Alert alert);
     // Takes it away; false when no such alert is shown.
     bool dismiss(std::uint64_t id);
+    // Takes away the alert the window shows; false when none.
+    bool dismissShownIn(std::uint64_t window);
     const std::vector<Alert>& shown() const { return shown_; }
 
-    // "alerts: none", or one line per alert:
-    // "alert 1 from pid 4: \"Title\" \"Message\" [OK] [Cancel]".
+    // "alerts: none", or one line per alert, whatever its message holds
+    // (a new line as "\n"):
+    // "alert 1 from pid 4: \"Title\" \"Message\" [OK] [Cancel]", with the
+    // level after the id when it is known ("alert 2 (caution) from pid 5").
     std::string describe() const;
 
     // Nothing shown; ids start again.

@@ -150,7 +150,8 @@ const char* MachineCommands::usage()
 {
     return "Users and sessions:\n"
            "  add-user NAME UID              a user of the machine (GID 20, home /Users/NAME)\n"
-           "  boot                           load Arvel.kext if installed, run /Library/StartupItems, show the login window\n"
+           "  boot                           load Arvel.kext if installed, run /Library/StartupItems and the driver's\n"
+           "                                 install check, show the login window\n"
            "  start SYSTEM-PATH              run an installed program as root with no arguments, as boot runs a startup item\n"
            "  login USER                     USER logs in (home folder made at the first login, login items started)\n"
            "  logout [USER]                  the session ends (default: the console's); its programs are told to end\n"
@@ -319,6 +320,16 @@ Result MachineCommands::boot(const Words& args)
         const machine::Process& process = machine_.processes().startUnixProcess(item.executable);
         out += startProgram("startup item " + item.name, {process.pid, item.executable, {}, 0, 0});
     }
+    // --- the driver's install check, after the startup items ---
+    std::string unsafeCheck;
+    const std::string check = StartupItems::installCheck(programs_.switchesUsers(), &unsafeCheck);
+    if (!check.empty()) {
+        const machine::Process& process = machine_.processes().startUnixProcess(check);
+        out += startProgram("install check", {process.pid, check, {}, 0, 0});
+    } else if (!unsafeCheck.empty()) {
+        out += "install check skipped: " + unsafeCheck + "\n";
+    }
+    // --- end of the driver's install check ---
     machine_.processes().startLoginWindow();
     machine_.console().showLoginWindow();
     out += "login window on the console\n";

@@ -54,3 +54,23 @@ StartupItems StartupItems::find(bool requireRootOwnership)
     }
     return found;
 }
+
+std::string StartupItems::installCheck(bool requireRootOwnership, std::string* why)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const std::string path = kInstallCheck;
+    if (!fs::is_regular_file(hostPath(path), error))
+        return {};
+    if (requireRootOwnership) {
+        std::string unsafe = unsafeForRoot(fs::path(path).parent_path().string());
+        if (unsafe.empty())
+            unsafe = unsafeForRoot(path);
+        if (!unsafe.empty()) {
+            if (why)
+                *why = unsafe;
+            return {};
+        }
+    }
+    return path;
+}

@@ -33,6 +33,14 @@ public:
     // writable by group or others), or empty when it may.
     static std::string unsafeForRoot(const std::string& systemPath);
 
+    // The driver's install check, which boot runs after the items:
+    // "ArvelInstallSanity" among the driver bundle's resources, kept with
+    // the driver so that a disk whose other parts were deleted by hand still
+    // runs it. Its system path, or empty: not installed, or (with
+    // requireRootOwnership) not safe to run as root, then *why says so.
+    static constexpr const char* kInstallCheck = "/System/Library/Extensions/Arvel.kext/Contents/Resources/ArvelInstallSanity";
+    static std::string installCheck(bool requireRootOwnership, std::string* why);
+
     const std::vector<StartupItem>& items() const { return items_; }
     // One line per entry left out ("Broken: no executable
     // \"/Library/StartupItems/Broken/Broken\"").

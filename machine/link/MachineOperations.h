@@ -48,6 +48,11 @@ using LaunchCode = ResultCode<kLSUnknownErr>;
 // A program's exit status; default-made, that of a program that could not run.
 using ExitStatus = ResultCode<1>;
 
+// An alert's buttons (default, alternate, other) and the result of showing it.
+inline constexpr std::size_t kMaxAlertButtons = 3;
+using AlertButtons = AtMost<std::string, kMaxAlertButtons>;
+using NotificationCode = ResultCode<-1>;
+
 namespace ops {
 
 // ---- the I/O registry. An entry that is gone answers kIOReturnNoDevice.
@@ -156,6 +161,16 @@ inline constexpr Operation<std::uint64_t(int, std::uint64_t, std::string, std::u
 inline constexpr Operation<bool(std::uint64_t, std::string, std::string, Value)> windowUpdate {
     "windows.update", {"window", "title", "message", "buttons"}};
 inline constexpr Operation<bool(std::uint64_t)> windowClose {"windows.close", {"window"}};
+
+// ---- alerts to the person at the console (CFUserNotificationDisplayAlert):
+// shown on the screen as an alert on no window of the caller's process and
+// listed among the machine's alerts. Presses of its buttons go to the
+// caller's windowPresses listener; the caller takes the alert away once it
+// is answered (it goes too when the caller leaves). The display answers 0
+// and the alert's window, or the failure.
+inline constexpr Operation<Outcome<NotificationCode, std::uint64_t>(std::uint64_t, std::uint32_t, std::string, std::string, AlertButtons)>
+    userNotificationDisplay {"notification.display", {"listener", "flags", "header", "message", "buttons"}};
+inline constexpr Operation<bool(std::uint64_t)> userNotificationDismiss {"notification.dismiss", {"window"}};
 
 
 // ---- the machine itself

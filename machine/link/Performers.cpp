@@ -221,6 +221,39 @@ void definePerformers(PerformerTable& t)
         });
     t.perform(ops::windowClose, [](Machine& m, Caller& c, std::uint64_t id) { return c.letGo({ops::windowOpen.name(), id}) && m.windows().close(id); });
 
+    // ---- alerts to the person at the console
+    t.perform(ops::userNotificationDisplay,
+        [](Machine& m, Caller& c, std::uint64_t listener, std::uint32_t flags, const std::string& header, const std::string& message,
+            const std::vector<std::string>& buttons) -> Outcome<NotificationCode, std::uint64_t> {
+            if (int failed = m.failures().take("CFUserNotificationDisplayAlert"))
+                return {failed, 0};
+            // Presses go only where the caller itself listens.
+            if (!listener || !c.holds({ops::windowPresses.start().name(), listener}))
+                return {};
+            std::vector<ScreenButton> onScreen;
+            for (const std::string& title : buttons)
+                onScreen.push_back({title, true});
+            const int pid = c.machinePid();
+            std::uint64_t window = m.windows().open({0, pid, "alert", 0, header, message, onScreen, listener});
+            if (!window)
+                return {};
+            // The alerts' list holds the texts as the screen bounded them.
+            const ScreenWindow& shown = *m.windows().window(window);
+            static const char* const levels[] = {"stop", "note", "caution", "plain"};
+            m.alerts().show({0, pid, shown.title, shown.message, buttons, levels[flags & 3], window});
+            c.hold({ops::userNotificationDisplay.name(), window}, [&m, window] {
+                m.alerts().dismissShownIn(window);
+                m.windows().close(window);
+            });
+            return {0, window};
+        });
+    t.perform(ops::userNotificationDismiss, [](Machine& m, Caller& c, std::uint64_t window) {
+        if (!c.letGo({ops::userNotificationDisplay.name(), window}))
+            return false;
+        m.alerts().dismissShownIn(window);
+        return m.windows().close(window);
+    });
+
     // ---- the machine itself
     t.perform(ops::hostIdentifier, [](Machine& m, Caller&) { return m.hostIdentifier(); });
     t.perform(ops::systemVersion, [](Machine& m, Caller&) { return m.systemVersion(); });

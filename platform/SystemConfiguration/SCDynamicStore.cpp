@@ -175,7 +175,10 @@ CFRunLoopSourceRef SCDynamicStoreCreateRunLoopSource(CFAllocatorRef, const SCDyn
 
 Value SCDynamicStoreCopyConsoleUser(const SCDynamicStoreRef& store, uid_t* uid, gid_t* gid)
 {
-    if (!store || MachineLink::shared().take("SCDynamicStoreCopyConsoleUser"))
+    // No session is fine: the call then asks the store on its own, as a
+    // program that only wants the console user once does.
+    (void)store;
+    if (MachineLink::shared().take("SCDynamicStoreCopyConsoleUser"))
         return {};
     Value entry = store->consoleUserEntry();
     const std::string* name = entry["Name"].string();

@@ -37,5 +37,6 @@ bool SCDynamicStoreSetNotificationKeys(const SCDynamicStoreRef& store, const Val
 // The session's run-loop source; null on failure.
 CFRunLoopSourceRef SCDynamicStoreCreateRunLoopSource(CFAllocatorRef allocator, const SCDynamicStoreRef& store, long order);
 // The console user's short name, nil when nobody is on the console; uid and
-// gid (either may be null) are only written when there is a name.
+// gid (either may be null) are only written when there is a name. The
+// store may be null (a one-off question needs no session).
 Value SCDynamicStoreCopyConsoleUser(const SCDynamicStoreRef& store, uid_t* uid, gid_t* gid);

@@ -125,6 +125,16 @@ InstalledSystem::Ran InstalledSystem::runAsUser(std::uint32_t uid, const std::st
     return ran;
 }
 
+InstalledSystem::Exited InstalledSystem::runByHand(std::optional<std::uint32_t> uid, const std::string& program,
+    const Words& arguments, const std::vector<std::string>& environment)
+{
+    pid_t pid = uid ? bus_->startAsUser(*uid, program, arguments, environment) : bus_->start(program, arguments, environment);
+    Exited exited;
+    exited.status = bus_->wait(pid);
+    exited.output = bus_->output(pid);
+    return exited;
+}
+
 InstalledSystem::Ran InstalledSystem::perform(const Words& words)
 {
     Ran ran;

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/types.h>
@@ -63,6 +64,16 @@ public:
     // A program run to its end by another user of the machine, by hand,
     // with this extra environment; whether it exited 0, and what it wrote.
     Ran runAsUser(std::uint32_t uid, const std::string& program, const Words& arguments,
+        const std::vector<std::string>& environment = {});
+    // A program run to its end by hand, as root or as the user uid, with
+    // this extra environment: its exit status (-1: killed by a signal) and
+    // what it wrote.
+    struct Exited {
+        int status = -1;
+        std::string output;
+        bool operator==(const Exited&) const = default;
+    };
+    Exited runByHand(std::optional<std::uint32_t> uid, const std::string& program, const Words& arguments,
         const std::vector<std::string>& environment = {});
     // The verb's answer; a refusal is a test failure.
     std::string ok(const Words& words);

@@ -148,7 +148,7 @@ protected:
         const std::string login = system->ok({"login", "alice"});
         const pid_t agent = InstalledSystem::hostPidIn(login);
         EXPECT_EQ(login, "alice logged in: session 100001 on the console\n"
-                         "login item /Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app (hidden): pid 4, host pid "
+                         "login item /Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app (hidden): pid 5, host pid "
                 + std::to_string(agent) + ", UID 501\n");
         EXPECT_TRUE(system->waitForAgentRun(agent, 0, {"ArvelSessionAgent: Tracking for user \"alice\" in session 100001."}))
             << joined(system->agentLines(agent));
@@ -281,15 +281,15 @@ TEST_F(AnInstalledSystem, TheAgentReconnectsToADaemonKilledAndStartedAgainWithin
 
     const std::size_t since = system->logLength();
     const std::string started = system->ok({"start", kStartupItem});
-    EXPECT_EQ(started, "program /Library/StartupItems/Arvel/Arvel: pid 9, host pid " + std::to_string(InstalledSystem::hostPidIn(started))
+    EXPECT_EQ(started, "program /Library/StartupItems/Arvel/Arvel: pid 10, host pid " + std::to_string(InstalledSystem::hostPidIn(started))
             + ", UID 0\n");
-    ASSERT_TRUE(wait({"log", "arveld[9] <Notice>: arveld: Daemon started."}));
+    ASSERT_TRUE(wait({"log", "arveld[10] <Notice>: arveld: Daemon started."}));
     // With alice on the console, the new daemon pushes her settings at once.
-    EXPECT_EQ(withoutDumps(system->logLinesOf("arveld[9]", since)),
-        (Lines {"arveld[9] <Notice>: ArvelDriverAccess: Driver initial load.",
-            "arveld[9] <Notice>: ArvelConfigPush: User \"alice\" on console.",
-            "arveld[9] <Notice>: ArvelConfigPush: Setting driver to configuration for UID 501.",
-            "arveld[9] <Notice>: arveld: Daemon started."}));
+    EXPECT_EQ(withoutDumps(system->logLinesOf("arveld[10]", since)),
+        (Lines {"arveld[10] <Notice>: ArvelDriverAccess: Driver initial load.",
+            "arveld[10] <Notice>: ArvelConfigPush: User \"alice\" on console.",
+            "arveld[10] <Notice>: ArvelConfigPush: Setting driver to configuration for UID 501.",
+            "arveld[10] <Notice>: arveld: Daemon started."}));
 
     // The retry, 10 s after the loss, finds the new daemon and puts Safari's
     // corners back over the empty form the new daemon's push left.
@@ -322,20 +322,20 @@ TEST_F(AnInstalledSystem, RefusesASecondDaemonWhileTheFirstKeepsServing)
     const std::size_t since = system->logLength();
     const std::string started = system->ok({"start", kStartupItem});
     const std::string host = std::to_string(InstalledSystem::hostPidIn(started));
-    EXPECT_EQ(started, "program /Library/StartupItems/Arvel/Arvel: pid 9, host pid " + host + ", UID 0\n");
-    ASSERT_TRUE(wait({"log", "Arvel (pid 9, host pid "}));
+    EXPECT_EQ(started, "program /Library/StartupItems/Arvel/Arvel: pid 10, host pid " + host + ", UID 0\n");
+    ASSERT_TRUE(wait({"log", "Arvel (pid 10, host pid "}));
     Lines lines = system->logLines(since);
     ASSERT_EQ(lines.size(), 5u) << joined(lines);
     // It detaches before it publishes: the process that ends is the detached one.
     std::smatch detached;
-    ASSERT_TRUE(std::regex_match(lines[4], detached, std::regex("arvel-machine\\[0\\] <Notice>: Arvel \\(pid 9, host pid ([0-9]+)\\) exited with status 255")))
+    ASSERT_TRUE(std::regex_match(lines[4], detached, std::regex("arvel-machine\\[0\\] <Notice>: Arvel \\(pid 10, host pid ([0-9]+)\\) exited with status 255")))
         << lines[4];
     EXPECT_NE(detached[1].str(), host);
     lines.pop_back();
-    EXPECT_EQ(lines, (Lines {"arvel-machine[0] <Notice>: program /Library/StartupItems/Arvel/Arvel: pid 9, host pid " + host + ", UID 0",
-                         "arveld[9] <Notice>: ArvelDriverAccess: Driver initial load.",
-                         "arveld[9] <Error>: ArvelDOServer error: Unable to register name \"com.tessmoor.Arvel.DaemonDriverAccess\".",
-                         "arveld[9] <Error>: arveld error: Unable to build or serve the driver access."}));
+    EXPECT_EQ(lines, (Lines {"arvel-machine[0] <Notice>: program /Library/StartupItems/Arvel/Arvel: pid 10, host pid " + host + ", UID 0",
+                         "arveld[10] <Notice>: ArvelDriverAccess: Driver initial load.",
+                         "arveld[10] <Error>: ArvelDOServer error: Unable to register name \"com.tessmoor.Arvel.DaemonDriverAccess\".",
+                         "arveld[10] <Error>: arveld error: Unable to build or serve the driver access."}));
 
     // Nothing of the refused one stays: the first one's driver connection
     // and power registration are the only ones, and its clients never
@@ -358,7 +358,7 @@ TEST_F(AnInstalledSystem, TellsTheAgentOfEveryLoginSessionWhenTheDriverIsReloade
     const std::string login = system->ok({"login", "bob"});
     const pid_t bob = InstalledSystem::hostPidIn(login);
     EXPECT_EQ(login, "bob logged in: session 100002 on the console\n"
-                     "login item /Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app (hidden): pid 6, host pid "
+                     "login item /Library/PreferencePanes/Arvel.prefPane/Contents/Resources/ArvelSessionAgent.app (hidden): pid 7, host pid "
             + std::to_string(bob) + ", UID 502\n");
     EXPECT_EQ(system->ok({"show", "sessions"}), "session 100001: alice (UID 501), in the background\n"
                                                 "session 100002: bob (UID 502), on the console\n");
@@ -440,15 +440,15 @@ TEST_F(AnInstalledSystem, StopsWaitingForADaemonKilledWhileItHeldUpSleep)
     // A daemon started afresh knows of no sleep: the wake is only answered.
     const std::size_t since = system->logLength();
     system->ok({"start", kStartupItem});
-    ASSERT_TRUE(wait({"log", "arveld[5] <Notice>: arveld: Daemon started."}));
+    ASSERT_TRUE(wait({"log", "arveld[6] <Notice>: arveld: Daemon started."}));
     EXPECT_EQ(system->ok({"wake"}), "the machine wakes: told 1 power client(s)\n");
     ASSERT_TRUE(wait({"power-acknowledged"}));
     EXPECT_EQ(system->ok({"show", "power"}), "power: awake, 1 client(s)\n"
                                              "  system-will-sleep to client 1 (0x5000): not acknowledged, the client is gone\n"
                                              "  system-has-powered-on to client 2 (0x5001): acknowledged\n");
-    EXPECT_EQ(system->logLinesOf("arveld[5]", since),
-        (Lines {"arveld[5] <Notice>: ArvelDriverAccess: Driver initial load.", "arveld[5] <Notice>: ArvelConfigPush: User \"alice\" on console.",
-            "arveld[5] <Notice>: ArvelConfigPush: Setting driver to configuration for UID 501.", "arveld[5] <Notice>: arveld: Daemon started."}));
+    EXPECT_EQ(system->logLinesOf("arveld[6]", since),
+        (Lines {"arveld[6] <Notice>: ArvelDriverAccess: Driver initial load.", "arveld[6] <Notice>: ArvelConfigPush: User \"alice\" on console.",
+            "arveld[6] <Notice>: ArvelConfigPush: Setting driver to configuration for UID 501.", "arveld[6] <Notice>: arveld: Daemon started."}));
 }
 
 // alice's System Preferences shows the pane: the host loads the installed
@@ -465,13 +465,13 @@ TEST_F(AnInstalledSystem, SystemPreferencesShowsThePaneAndSaysWhenTheDaemonIsGon
     const std::string first = system->ok({"login", "alice"});
     ASSERT_TRUE(wait({"window", "Arvel"}));
     const pid_t host = system->hostPidOf(kHost);
-    EXPECT_EQ(first, "alice logged in: session 100001 on the console\nlogin item /Applications/System Preferences.app: pid 4, host pid "
+    EXPECT_EQ(first, "alice logged in: session 100001 on the console\nlogin item /Applications/System Preferences.app: pid 5, host pid "
             + std::to_string(host) + ", UID 501\n");
-    EXPECT_EQ(firstLine(system->ok({"show", "windows"})).rfind("window 1 of System Preferences (pid 4): \"Arvel\" [Calibrate…", 0), 0u);
+    EXPECT_EQ(firstLine(system->ok({"show", "windows"})).rfind("window 1 of System Preferences (pid 5): \"Arvel\" [Calibrate…", 0), 0u);
     for (const std::string& line : system->consoleLines("System Preferences", host))
         EXPECT_EQ(line.find("NSDistantObject"), std::string::npos) << line;
     system->ok({"quit", "System Preferences"});
-    ASSERT_TRUE(wait({"log", "System Preferences (pid 4, host pid " + std::to_string(host) + ") exited with status 0"}));
+    ASSERT_TRUE(wait({"log", "System Preferences (pid 5, host pid " + std::to_string(host) + ") exited with status 0"}));
     EXPECT_EQ(system->ok({"show", "windows"}), "windows: none\n");
 
     system->ok({"quit", "2"});

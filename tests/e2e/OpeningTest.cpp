@@ -79,7 +79,7 @@ TEST_F(AUsersProgram, OpensTheAgentAndPanesAsHerInHerSessionAndNothingForAUserWi
     EXPECT_EQ(as(501, {"launch-agent"}), (InstalledSystem::Ran {true, "ok\n"}));
     const std::string opened = lastLogLine();
     const pid_t agent = InstalledSystem::hostPidIn(opened);
-    EXPECT_EQ(opened, "arvel-machine[0] <Notice>: opened \"" + std::string(kAgentApp) + "\" as UID 501 in session 100001: ArvelSessionAgent (pid 5, host pid "
+    EXPECT_EQ(opened, "arvel-machine[0] <Notice>: opened \"" + std::string(kAgentApp) + "\" as UID 501 in session 100001: ArvelSessionAgent (pid 6, host pid "
             + std::to_string(agent) + ")");
     EXPECT_TRUE(system->waitForAgentRun(agent, 0, {"ArvelSessionAgent: Tracking for user \"alice\" in session 100001."}));
     EXPECT_EQ(hostUid(agent), "501");
@@ -96,7 +96,7 @@ TEST_F(AUsersProgram, OpensTheAgentAndPanesAsHerInHerSessionAndNothingForAUserWi
     const InstalledSystem::Ran pane = as(501, {"open", kUniversalAccess});
     const pid_t preferences = InstalledSystem::hostPidIn(pane.output);
     EXPECT_EQ(pane, (InstalledSystem::Ran {true, "opened \"/Applications/System Preferences.app\" with \"" + std::string(kUniversalAccess)
-                                                   + "\" as UID 501 in session 100001: System Preferences (pid 6, host pid " + std::to_string(preferences)
+                                                   + "\" as UID 501 in session 100001: System Preferences (pid 7, host pid " + std::to_string(preferences)
                                                    + ")\nstatus 0\n"}));
     EXPECT_EQ(hostUid(preferences), "501");
     const std::string processes = system->ok({"show", "processes"});
