@@ -177,10 +177,9 @@ Value SCDynamicStoreCopyConsoleUser(const SCDynamicStoreRef& store, uid_t* uid, 
 {
     // No session is fine: the call then asks the store on its own, as a
     // program that only wants the console user once does.
-    (void)store;
     if (MachineLink::shared().take("SCDynamicStoreCopyConsoleUser"))
         return {};
-    Value entry = store->consoleUserEntry();
+    Value entry = store ? store->consoleUserEntry() : MachineLink::shared().call(ops::storeValue, kConsoleUserKey);
     const std::string* name = entry["Name"].string();
     if (!name)
         return {};
