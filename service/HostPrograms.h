@@ -59,7 +59,7 @@ public:
 
     // Ends and reaps every descendant; graceSeconds between SIGTERM and
     // SIGKILL. Each one reaped is told to the ended handler.
-    void endAll(double graceSeconds = 2.0);
+    void endAll(double graceSeconds = 2.0) override;
 
     // The service's descendants on the host (any depth), from /proc.
     static std::vector<int> descendants();

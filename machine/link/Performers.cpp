@@ -221,6 +221,32 @@ void definePerformers(PerformerTable& t)
         });
     t.perform(ops::windowClose, [](Machine& m, Caller& c, std::uint64_t id) { return c.letGo({ops::windowOpen.name(), id}) && m.windows().close(id); });
 
+    // ---- authorization
+    t.subscribe(
+        ops::authorizationPrompt,
+        [](Machine& m, Caller& c, const auto& tell, const std::string& right) -> std::uint64_t {
+            const Process* process = m.processes().processWithPid(c.machinePid());
+            const std::string program = process ? process->name : "a program";
+            return m.authorization().ask(c.machinePid(), program, right, [tell](std::int32_t status) { tell(status); });
+        },
+        [](Machine& m, std::uint64_t prompt) { m.authorization().forget(prompt); });
+    t.subscribe(
+        ops::privilegedRun,
+        [](Machine& m, Caller& c, const auto& tell, std::uint64_t prompt, const std::string& path,
+            const std::vector<std::string>& arguments) -> std::uint64_t {
+            // Only the holder of the prompt that granted the right uses it.
+            if (!c.holds({ops::authorizationPrompt.start().name(), prompt}))
+                return 0;
+            return m.authorization().runPrivileged(prompt, path, arguments, [tell](int status, const std::string& output) {
+                tell(status, Value::Bytes(output.begin(), output.end()));
+            });
+        },
+        [](Machine& m, std::uint64_t run) { m.authorization().forgetRun(run); });
+    t.perform(ops::finderRestart, [](Machine& m, Caller& c) {
+        const Process* process = m.processes().processWithPid(c.machinePid());
+        m.requestRestart((process ? process->name : std::string("a program")) + " (pid " + std::to_string(c.machinePid()) + ")");
+    });
+
     // ---- the machine itself
     t.perform(ops::hostIdentifier, [](Machine& m, Caller&) { return m.hostIdentifier(); });
     t.perform(ops::systemVersion, [](Machine& m, Caller&) { return m.systemVersion(); });

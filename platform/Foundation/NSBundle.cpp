@@ -201,3 +201,34 @@ std::optional<std::map<std::string, std::string>> NSBundle::parseStringsFile(std
         out[std::move(key)] = std::move(value);
     }
 }
+
+namespace {
+
+std::string& mainBundlePath()
+{
+    static std::string path;
+    return path;
+}
+
+} // namespace
+
+void NSBundle::setMainBundlePath(std::string path)
+{
+    mainBundlePath() = std::move(path);
+}
+
+std::shared_ptr<NSBundle> NSBundle::mainBundle()
+{
+    if (!mainBundlePath().empty())
+        return bundleWithPath(mainBundlePath());
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return nullptr;
+    const std::filesystem::path macOS = executable.parent_path();
+    const std::filesystem::path contents = macOS.parent_path();
+    if (macOS.filename() != "MacOS" || contents.filename() != "Contents")
+        return nullptr;
+    const std::string system = systemPathForHostPath(contents.parent_path().string());
+    return system.empty() ? nullptr : bundleWithPath(system);
+}
