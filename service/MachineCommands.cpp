@@ -147,8 +147,9 @@ MachineCommands::MachineCommands(machine::Machine& machine, ProgramStarter& prog
         runPrivileged(path, arguments, std::move(finished));
     });
     machine_.setRestartHandler([this](const std::string&) {
-        if (restartTimer_)
+        if (restarting_)
             return;
+        restarting_ = true;
         restartTimer_ = Timer::create(0, false, [this](Timer&) { restart(); });
         RunLoop::current().addTimer(restartTimer_, kCommonRunLoopModes);
     });
@@ -160,8 +161,9 @@ MachineCommands::~MachineCommands()
     machine_.opener().setHostStarter({});
     machine_.authorization().setRunner({});
     machine_.setRestartHandler({});
-    if (restartTimer_)
-        restartTimer_->invalidate();
+    for (const auto& timer : {restartTimer_, restartPoll_})
+        if (timer)
+            timer->invalidate();
     for (auto& [hostPid, run] : privilegedRuns_)
         ::close(run.output);
 }
@@ -1227,9 +1229,23 @@ void MachineCommands::runPrivileged(
 
 void MachineCommands::restart()
 {
-    restartTimer_.reset();
     note("restarting: every program ends");
-    programs_.endAll(2.0);
+    for (int hostPid : programs_.running())
+        programs_.terminate(hostPid);
+    restartDeadline_ = currentDate() + 2.0;
+    restartPoll_ = Timer::create(0.05, true, [this](Timer&) { restartWhenAllEnded(); });
+    RunLoop::current().addTimer(restartPoll_, kCommonRunLoopModes);
+    restartWhenAllEnded();
+}
+
+void MachineCommands::restartWhenAllEnded()
+{
+    if (!restarting_ || (!programs_.running().empty() && currentDate() < restartDeadline_))
+        return;
+    restarting_ = false;
+    restartPoll_->invalidate();
+    // Those that did not end in time are ended by force.
+    programs_.endAll(0.5);
     for (auto& [hostPid, run] : privilegedRuns_) {
         ::close(run.output);
         run.finished(-1, {});
@@ -1237,6 +1253,9 @@ void MachineCommands::restart()
     privilegedRuns_.clear();
     // What a running system holds goes with it; the disk and the users stay
     // (the programs' windows and prompts went with their programs).
+    for (const machine::Process* process : machine_.processes().all())
+        if (process->hostPid <= 0)
+            machine_.windows().closeAllOf(process->pid);
     machine_.loginSessions().reset();
     machine_.console().leave();
     machine_.processes().reset();

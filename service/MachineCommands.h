@@ -95,9 +95,15 @@ private:
     Result authorize(const Words& args);
     Result cancelPrompt(const Words& args);
     void runPrivileged(const std::string& path, const std::vector<std::string>& arguments, std::function<void(int, const std::string&)> finished);
-    // Every program ends, the machine's state of a running system goes, and
-    // it boots again.
+    // Every program is asked to end; when all have (or after a grace
+    // period, by force), the machine's state of a running system goes and
+    // it boots again. The service serves its programs meanwhile: they may
+    // still call the machine on their way out.
     void restart();
+    void restartWhenAllEnded();
+    double restartDeadline_ = 0;
+    bool restarting_ = false;
+    std::shared_ptr<Timer> restartPoll_;
     struct PrivilegedRun {
         int output; // the tool's standard output, kept in memory
         std::function<void(int, const std::string&)> finished;

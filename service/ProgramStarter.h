@@ -32,7 +32,10 @@ public:
     // running as root may switch users. Otherwise they run with the
     // service's and the service tells them whom it meant.
     virtual bool switchesUsers() const = 0;
-    // Ends every program started and waits for their ends (a restart);
-    // graceSeconds between asking and forcing.
+    // The host pids of every program started that still runs (and of what
+    // they started).
+    virtual std::vector<int> running() const { return {}; }
+    // Ends every program started and waits for their ends; graceSeconds
+    // between asking and forcing.
     virtual void endAll(double graceSeconds) { (void)graceSeconds; }
 };

@@ -105,13 +105,19 @@ std::string NSBundle::pathForResourceOfType(const std::string& name, const std::
         return {};
     const std::string file = type.empty() ? name : name + "." + type;
     const std::string resources = path_ + "/Contents/Resources/";
-    std::error_code error;
+    // A resource is a file, or a bundle (a folder) such as a pane the
+    // installer carries.
+    auto isResource = [](const std::string& systemPath) {
+        std::error_code error;
+        const fs::file_status status = fs::status(hostPath(systemPath), error);
+        return fs::is_regular_file(status) || fs::is_directory(status);
+    };
     for (const std::string& folder : preferredLocalizationFolders()) {
         const std::string candidate = resources + folder + "/" + file;
-        if (fs::is_regular_file(hostPath(candidate), error))
+        if (isResource(candidate))
             return candidate;
     }
-    if (fs::is_regular_file(hostPath(resources + file), error))
+    if (isResource(resources + file))
         return resources + file;
     return {};
 }

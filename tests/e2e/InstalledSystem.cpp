@@ -53,6 +53,8 @@ bool eventually(const std::function<bool()>& condition, double timeoutSeconds)
     return true;
 }
 
+InstalledSystem::InstalledSystem(EmptyDisk) : InstalledSystem(std::vector<std::string> {"--empty"}) {}
+
 InstalledSystem::InstalledSystem(const std::vector<std::string>& users) : bus_(&PrivateBus::shared())
 {
     // The users' programs run with their own ids: they must reach the
@@ -68,6 +70,13 @@ InstalledSystem::InstalledSystem(const std::vector<std::string>& users) : bus_(&
         }
         if (folder == folder.root_path())
             break;
+    }
+    if (users == std::vector<std::string> {"--empty"}) {
+        std::error_code error;
+        fs::create_directories(root_, error);
+        if (error)
+            problem_ = "no disk root: " + error.message();
+        return;
     }
     Words arguments {ARVEL_INSTALL_LAYOUT_SCRIPT, root_, ARVEL_BUILD_FOLDER};
     arguments.insert(arguments.end(), users.begin(), users.end());

@@ -43,6 +43,9 @@ public:
     // Lays out the install for these users ("alice:501") on a fresh disk
     // root; nothing runs yet. problem() says what failed, empty when all went.
     explicit InstalledSystem(const std::vector<std::string>& users);
+    // A fresh disk root with nothing on it, for the installer to install on.
+    struct EmptyDisk {};
+    explicit InstalledSystem(EmptyDisk);
     ~InstalledSystem();
     InstalledSystem(const InstalledSystem&) = delete;
     InstalledSystem& operator=(const InstalledSystem&) = delete;
