@@ -23,6 +23,13 @@ void Authorization::note(const std::string& message)
 std::uint64_t Authorization::ask(int pid, const std::string& program, const std::string& right, Answer answer)
 {
     const std::string asker = program + " (pid " + std::to_string(pid) + ")";
+    const bool asking = std::any_of(prompts_.begin(), prompts_.end(), [pid](const Prompt& p) { return pid != 0 && p.pid == pid; });
+    if (right != kAdminRight || asking || prompts_.size() >= kMaxPrompts) {
+        note("authorization: " + asker + " asked for " + (right == kAdminRight ? "\"" + right + "\"" : std::string("a right the machine does not grant")) +
+            "; denied" + (right != kAdminRight ? "" : asking ? ": its prompt is already shown" : ": too many prompts are waiting"));
+        answer(errAuthorizationDenied);
+        return 0;
+    }
     bool anyAdministrator = std::any_of(users_.all().begin(), users_.all().end(), [this](const User& u) { return users_.isAdministrator(u.name); });
     if (console_.state() != Console::State::User || !anyAdministrator) {
         note("authorization: " + asker + " asked for \"" + right + "\"; denied: " +

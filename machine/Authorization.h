@@ -43,6 +43,11 @@ inline constexpr std::int32_t errAuthorizationToolExecuteFailure = -60031;
 class Authorization {
 public:
     static constexpr int kMaxAttempts = 3;
+    // Prompts waiting at once (one a process); more are denied at once, so
+    // that no program fills the screen or the machine with them.
+    static constexpr std::size_t kMaxPrompts = 8;
+    // The one right the machine grants.
+    static constexpr const char* kAdminRight = "system.privilege.admin";
 
     // How a prompt ended: errAuthorizationSuccess when the right was granted.
     using Answer = std::function<void(std::int32_t status)>;

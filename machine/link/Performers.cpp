@@ -243,8 +243,18 @@ void definePerformers(PerformerTable& t)
         },
         [](Machine& m, std::uint64_t run) { m.authorization().forgetRun(run); });
     t.perform(ops::finderRestart, [](Machine& m, Caller& c) {
+        // The Finder restarts for the person at the console (a program of
+        // the console's session) and for root; nobody else ends everyone's
+        // programs.
         const Process* process = m.processes().processWithPid(c.machinePid());
-        m.requestRestart((process ? process->name : std::string("a program")) + " (pid " + std::to_string(c.machinePid()) + ")");
+        const LoginSession* console = m.loginSessions().consoleSession();
+        const std::string asker = (process ? process->name : std::string("a program")) + " (pid " + std::to_string(c.machinePid()) + ")";
+        if (c.userId() != 0u && !(process && console && process->session == console->id)) {
+            m.systemLog().append({currentDate(), "arvel-machine", 0, 3,
+                "Finder: restart refused to " + asker + ": only the console's user and root restart the machine"});
+            return;
+        }
+        m.requestRestart(asker);
     });
 
     // ---- the machine itself

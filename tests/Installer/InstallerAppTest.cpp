@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include "Foundation/NSAppleScript.h"
 #include "Foundation/PropertyList.h"
 #include "Paths/DiskRoot.h"
 
@@ -206,6 +207,26 @@ TEST_F(InstallerTest, WithoutItsToolItFailsBeforeAskingForAPassword)
     EXPECT_EQ(installerLines(), (Lines {"Installer error: Unable to find the installation tool."}));
     EXPECT_EQ(world.machine().authorization().promptShown(), false);
     EXPECT_THAT(windows(), ::testing::HasSubstr("\"Installation Failure\""));
+}
+
+TEST_F(InstallerTest, OnlyTheConsolesUserOrRootRestartsTheMachine)
+{
+    world.addUser("mallory", 503);
+    // A program of no login session: started by hand, away from the console.
+    const int elsewhere = world.machine().processes().startUnixProcess("/usr/local/bin/restarter").pid;
+    world.runAsProcess(elsewhere);
+    world.runAsUser(503);
+    NSAppleScript("tell application \"Finder\" to restart").executeAndReturnError(nullptr);
+    EXPECT_EQ(world.machine().restartsRequested(), 0);
+    EXPECT_THAT(world.machine().systemLog().describe(), ::testing::HasSubstr("arvel-machine[0] <Error>: Finder: restart refused to restarter (pid 4): "
+                                                                             "only the console's user and root restart the machine\n"));
+    world.runAsProcess(installerProcess);
+    world.runAsUser(501);
+    Value error;
+    EXPECT_EQ(NSAppleScript("tell application \"Finder\" to quit").executeAndReturnError(&error), Value());
+    EXPECT_EQ(error["NSAppleScriptErrorNumber"], Value(-2741));
+    NSAppleScript("tell application \"Finder\" to restart").executeAndReturnError(nullptr);
+    EXPECT_EQ(world.machine().restartsRequested(), 1);
 }
 
 } // namespace

@@ -767,6 +767,11 @@ TEST_F(MachineCommandsTest, AnAdministratorsPasswordAnswersThePromptWhichShowsAm
 
     std::vector<std::string> lines;
     const std::uint64_t prompt = m.authorization().ask(installer, "installer", "system.privilege.admin", [&](std::int32_t status) { answers.push_back(status); });
+    EXPECT_EQ(m.authorization().ask(installer, "installer", "system.privilege.admin", [&](std::int32_t status) { answers.push_back(status); }), 0u)
+        << "one prompt a program at a time";
+    EXPECT_EQ(m.authorization().ask(installer, "installer", "system.privilege.anything", [&](std::int32_t status) { answers.push_back(status); }), 0u);
+    EXPECT_EQ(answers, (std::vector<std::int32_t> {0, machine::errAuthorizationDenied, machine::errAuthorizationDenied}));
+    answers = {0};
     EXPECT_EQ(ok({"press", "installer", "Cancel"}), "pressed \"Cancel\" on authorization 2 \"Authenticate\"\n");
     EXPECT_EQ(answers, (std::vector<std::int32_t> {0, machine::errAuthorizationCanceled}));
     EXPECT_FALSE(m.authorization().isGranted(prompt));
