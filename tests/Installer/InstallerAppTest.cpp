@@ -211,7 +211,6 @@ TEST_F(InstallerTest, WithoutItsToolItFailsBeforeAskingForAPassword)
 
 TEST_F(InstallerTest, OnlyTheConsolesUserOrRootRestartsTheMachine)
 {
-    world.addUser("mallory", 503);
     // A program of no login session: started by hand, away from the console.
     const int elsewhere = world.machine().processes().startUnixProcess("/usr/local/bin/restarter").pid;
     world.runAsProcess(elsewhere);
