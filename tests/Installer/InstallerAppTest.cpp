@@ -199,6 +199,14 @@ TEST_F(InstallerTest, RunAsRootWithoutLoginItemsOrAPaneCacheItStillInstalls)
     EXPECT_THAT(windows(), ::testing::HasSubstr("\"Installation Successful\""));
 }
 
+TEST_F(InstallerTest, WithoutAFileManagerItEndsAtOnce)
+{
+    world.failNext("NSFileManager", 1);
+    start();
+    EXPECT_EQ(installerLines(), Lines {"Installer error: Unable to allocate a NSFileManager. Abort."});
+    EXPECT_TRUE(application->isTerminated());
+}
+
 TEST_F(InstallerTest, WithoutItsToolItFailsBeforeAskingForAPassword)
 {
     std::filesystem::remove(hostPath(std::string(kBundle) + "/Contents/Resources/InstallTool"));

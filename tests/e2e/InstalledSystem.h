@@ -111,6 +111,9 @@ public:
     const std::set<pid_t>& hostPidsSeen() const { return hostPids_; }
 
 private:
+    // The disk root's folder, which every user may pass through; false
+    // (with the problem) when they cannot.
+    bool makeRoot();
     void noteHostPids(const std::string& text);
     bool run(const std::string& program, const Words& arguments, const std::vector<std::string>& environment, std::string* output);
 
