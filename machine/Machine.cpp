@@ -1,6 +1,7 @@
 #include "Machine.h"
 
 #include "Paths/DiskRoot.h"
+#include "RunLoop/Clock.h"
 
 #include <filesystem>
 
@@ -38,6 +39,8 @@ void Machine::reset()
     linkTraffic_.reset();
     programConsoles_.reset();
     windows_.reset();
+    authorization_.reset();
+    restartsRequested_ = 0;
     program_ = ProgramIdentity();
     // --- Session agent ---
     processes_.reset();
@@ -83,6 +86,14 @@ bool Machine::createHomeFolder(const std::string& userName)
     std::error_code error;
     std::filesystem::create_directories(hostPath(user->home + "/Library/Preferences"), error);
     return !error;
+}
+
+void Machine::requestRestart(const std::string& asker)
+{
+    ++restartsRequested_;
+    systemLog_.append({currentDate(), "arvel-machine", 0, 5, "Finder: restart asked by " + asker});
+    if (restartHandler_)
+        restartHandler_(asker);
 }
 
 } // namespace machine

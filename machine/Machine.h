@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Alerts.h"
+#include "Authorization.h"
 #include "ApplicationOpener.h"
 #include "Console.h"
 #include "DynamicStore.h"
@@ -31,6 +32,7 @@
 #include "link/MachineValues.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,18 @@ public:
     // caller's login session.
     ApplicationOpener& opener() { return opener_; }
 
+    // The administrator's password prompts, the rights they grant, and the
+    // tools run as root with them.
+    Authorization& authorization() { return authorization_; }
+
+    // A restart the Finder was asked for (by the program named). The
+    // machine service's handler ends every program and boots again; in
+    // process the request is only counted.
+    using RestartHandler = std::function<void(const std::string& asker)>;
+    void setRestartHandler(RestartHandler handler) { restartHandler_ = std::move(handler); }
+    void requestRestart(const std::string& asker);
+    int restartsRequested() const { return restartsRequested_; }
+
 private:
     Machine();
     UserTable users_;
@@ -148,6 +162,9 @@ private:
     std::uint32_t systemVersion_ = 0x1039;
     // --- end of session agent ---
     ApplicationOpener opener_ {processes_, users_, loginSessions_, systemLog_};
+    Authorization authorization_ {users_, console_, windows_, systemLog_};
+    RestartHandler restartHandler_;
+    int restartsRequested_ = 0;
 };
 
 } // namespace machine

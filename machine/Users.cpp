@@ -12,6 +12,8 @@ UserTable::UserTable()
 void UserTable::reset()
 {
     users_.clear();
+    administrators_.clear();
+    passwords_.clear();
     addUser("root", 0, "/var/root");
 }
 
@@ -27,6 +29,32 @@ const User& UserTable::addUser(std::string name, std::uint32_t uid, std::string 
 void UserTable::removeUser(const std::string& name)
 {
     std::erase_if(users_, [&](const User& u) { return u.name == name; });
+    administrators_.erase(name);
+    passwords_.erase(name);
+}
+
+void UserTable::setAdministrator(const std::string& name, bool administrator)
+{
+    if (userNamed(name))
+        administrators_[name] = administrator;
+}
+
+bool UserTable::isAdministrator(const std::string& name) const
+{
+    auto it = administrators_.find(name);
+    return it != administrators_.end() && it->second && userNamed(name);
+}
+
+void UserTable::setPassword(const std::string& name, std::string password)
+{
+    if (userNamed(name))
+        passwords_[name] = std::move(password);
+}
+
+bool UserTable::passwordMatches(const std::string& name, const std::string& password) const
+{
+    auto it = passwords_.find(name);
+    return it != passwords_.end() && it->second == password && userNamed(name);
 }
 
 const User* UserTable::userNamed(const std::string& name) const

@@ -5,6 +5,7 @@
 #include "link/MachineValues.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,8 +24,18 @@ public:
     const std::vector<User>& all() const { return users_; }
     void reset();
 
+    // Who is an administrator, and each user's password: kept here, out of
+    // User, which any program on the machine may ask for. A user without a
+    // password set has none that matches.
+    void setAdministrator(const std::string& name, bool administrator);
+    bool isAdministrator(const std::string& name) const;
+    void setPassword(const std::string& name, std::string password);
+    bool passwordMatches(const std::string& name, const std::string& password) const;
+
 private:
     std::vector<User> users_;
+    std::map<std::string, bool> administrators_;
+    std::map<std::string, std::string> passwords_;
 };
 
 } // namespace machine

@@ -8,7 +8,7 @@ namespace {
 
 bool knownKind(const std::string& kind)
 {
-    return kind == "window" || kind == "sheet" || kind == "panel" || kind == "alert";
+    return kind == "window" || kind == "sheet" || kind == "panel" || kind == "alert" || kind == "authorization";
 }
 
 // One line per window whatever the message holds.

@@ -139,6 +139,7 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
     const bool switchIds = switchesUsers() && (launch.uid != ::getuid() || launch.gid != ::getgid());
     const gid_t gid = launch.gid;
     const uid_t uid = launch.uid;
+    const int standardOutput = launch.standardOutput;
 
     int report[2], output[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
@@ -169,7 +170,7 @@ int HostPrograms::start(const ProgramLaunch& launch, std::string* problem)
             dup2(null, 0);
             ::close(null);
         }
-        dup2(output[1], 1);
+        dup2(standardOutput >= 0 ? standardOutput : output[1], 1);
         dup2(output[1], 2);
         if (chdir(folder.c_str()) != 0 && chdir("/") != 0) {
             // The working folder is a courtesy; the program still runs.

@@ -59,7 +59,8 @@ public:
 
     // Ends and reaps every descendant; graceSeconds between SIGTERM and
     // SIGKILL. Each one reaped is told to the ended handler.
-    void endAll(double graceSeconds = 2.0);
+    void endAll(double graceSeconds = 2.0) override;
+    std::vector<int> running() const override { return descendants(); }
 
     // The service's descendants on the host (any depth), from /proc.
     static std::vector<int> descendants();

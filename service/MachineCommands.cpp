@@ -5,6 +5,7 @@
 #include "IOKit/IOReturn.h"
 #include "Paths/DiskRoot.h"
 #include "RunLoop/Clock.h"
+#include "RunLoop/RunLoop.h"
 #include "machine/Machine.h"
 #include "machine/ApplicationBundle.h"
 #include "service/LoginItems.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,11 +141,31 @@ MachineCommands::MachineCommands(machine::Machine& machine, ProgramStarter& prog
     machine_.opener().setHostStarter([this](const machine::ApplicationOpener::HostLaunch& launch, std::string* problem) {
         return programs_.start({launch.pid, launch.executable, launch.arguments, launch.uid, launch.gid}, problem);
     });
+    // --- the installer's road: tools run as root for a granted prompt, and
+    // the Finder's restart, once the asker has its answer.
+    machine_.authorization().setRunner([this](const std::string& path, const std::vector<std::string>& arguments, auto finished) {
+        runPrivileged(path, arguments, std::move(finished));
+    });
+    machine_.setRestartHandler([this](const std::string&) {
+        if (restarting_)
+            return;
+        restarting_ = true;
+        restartTimer_ = Timer::create(0, false, [this](Timer&) { restart(); });
+        RunLoop::current().addTimer(restartTimer_, kCommonRunLoopModes);
+    });
+    // --- end of the installer's road
 }
 
 MachineCommands::~MachineCommands()
 {
     machine_.opener().setHostStarter({});
+    machine_.authorization().setRunner({});
+    machine_.setRestartHandler({});
+    for (const auto& timer : {restartTimer_, restartPoll_})
+        if (timer)
+            timer->invalidate();
+    for (auto& [hostPid, run] : privilegedRuns_)
+        ::close(run.output);
 }
 
 const char* MachineCommands::usage()
@@ -176,6 +198,10 @@ const char* MachineCommands::usage()
            "  finger X Y                     the finger touches the trackpad at X Y (the driver notes it while calibrating)\n"
            "  sleep | wake | can-sleep       the machine sleeps | wakes | asks whether it may sleep\n"
            "  load-driver | unload-driver    the trackpad driver loads | unloads\n"
+           "Authorization (the installer's administrator prompt):\n"
+           "  set-password USER PASSWORD [--admin]  USER's password; --admin: an administrator\n"
+           "  authorize NAME PASSWORD        answers the password prompt shown (a wrong one leaves it up; three deny)\n"
+           "  cancel                         cancels the password prompt shown\n"
            "System:\n"
            "  accessibility on|off           the accessibility API (access for assistive devices) is turned on | off\n"
            "  os-version 10.M.B              the system version Gestalt('sysv') answers (10.2.8: 0x1028)\n"
@@ -253,6 +279,14 @@ Result MachineCommands::perform(const Words& words)
         return fail(args);
     if (verb == "shutdown")
         return shutdown(args);
+    // --- the installer's road
+    if (verb == "set-password")
+        return setPassword(args);
+    if (verb == "authorize")
+        return authorize(args);
+    if (verb == "cancel")
+        return cancelPrompt(args);
+    // --- end of the installer's road
     return failure("unknown verb \"" + verb + "\" (see arvel-machine --help)");
 }
 
@@ -1123,6 +1157,19 @@ void MachineCommands::hostProgramWrote(int hostPid, std::string_view bytes)
 
 void MachineCommands::hostProgramEnded(int hostPid, int status)
 {
+    // --- the installer's road: a tool run as root hands back what it wrote
+    if (auto run = privilegedRuns_.find(hostPid); run != privilegedRuns_.end()) {
+        PrivilegedRun ended = std::move(run->second);
+        privilegedRuns_.erase(run);
+        std::string output;
+        char buffer[4096];
+        ::lseek(ended.output, 0, SEEK_SET);
+        for (ssize_t got; output.size() < (1u << 20) && (got = ::read(ended.output, buffer, sizeof buffer)) > 0;)
+            output.append(buffer, static_cast<std::size_t>(got));
+        ::close(ended.output);
+        ended.finished(status, output);
+    }
+    // --- end of the installer's road
     const machine::Process* process = machine_.processes().processWithHostPid(hostPid);
     if (!process)
         return;
@@ -1130,3 +1177,103 @@ void MachineCommands::hostProgramEnded(int hostPid, int status)
     note(stringWithFormat("%@ (pid %d, host pid %d) %@", process->name, pid, hostPid, endDescription(status)));
     machine_.processes().quit(pid);
 }
+
+// --- the installer's road: passwords, the authorization prompt, tools run
+// as root, the Finder's restart
+
+Result MachineCommands::setPassword(const Words& args)
+{
+    if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && args[2] != "--admin"))
+        return failure("usage: set-password USER PASSWORD [--admin]");
+    if (!machine_.users().userNamed(args[0]) || args[0] == "root")
+        return failure("no user named \"" + args[0] + "\" (add-user first)");
+    const bool admin = args.size() == 3;
+    machine_.users().setPassword(args[0], args[1]);
+    machine_.users().setAdministrator(args[0], admin);
+    // The password itself stays out of the log.
+    return done(args[0] + " has a password" + (admin ? " and is an administrator" : "") + "\n");
+}
+
+Result MachineCommands::authorize(const Words& args)
+{
+    if (args.size() != 2)
+        return failure("usage: authorize NAME PASSWORD");
+    std::optional<std::string> line = machine_.authorization().answer(args[0], args[1]);
+    if (!line)
+        return failure("no authorization prompt is shown");
+    // The model noted the answer in the system log.
+    return answer(*line + "\n");
+}
+
+Result MachineCommands::cancelPrompt(const Words& args)
+{
+    if (!args.empty())
+        return failure("usage: cancel");
+    std::optional<std::string> line = machine_.authorization().cancel();
+    if (!line)
+        return failure("no authorization prompt is shown");
+    return answer(*line + "\n");
+}
+
+void MachineCommands::runPrivileged(
+    const std::string& path, const std::vector<std::string>& arguments, std::function<void(int, const std::string&)> finished)
+{
+    // Its standard output is the caller's answer, apart from its console.
+    const int output = ::memfd_create("privileged-output", MFD_CLOEXEC);
+    const int pid = machine_.processes().startUnixProcess(normalizeSystemPath(path)).pid;
+    ProgramLaunch launch {pid, normalizeSystemPath(path), arguments, 0, 0};
+    launch.standardOutput = output;
+    std::string line = output < 0 ? std::string() : startProgram("tool " + launch.executable + " as root", launch);
+    const machine::Process* process = machine_.processes().processWithPid(pid);
+    if (output < 0 || !process || process->hostPid <= 0) {
+        if (output >= 0)
+            ::close(output);
+        else
+            machine_.processes().quit(pid);
+        note(line.empty() ? "tool " + launch.executable + " failed: no memory for its output" : line.substr(0, line.size() - 1), 3);
+        finished(-1, {});
+        return;
+    }
+    note(line.substr(0, line.size() - 1));
+    privilegedRuns_[process->hostPid] = {output, std::move(finished)};
+}
+
+void MachineCommands::restart()
+{
+    note("restarting: every program ends");
+    for (int hostPid : programs_.running())
+        programs_.terminate(hostPid);
+    restartDeadline_ = currentDate() + 2.0;
+    restartPoll_ = Timer::create(0.05, true, [this](Timer&) { restartWhenAllEnded(); });
+    RunLoop::current().addTimer(restartPoll_, kCommonRunLoopModes);
+    restartWhenAllEnded();
+}
+
+void MachineCommands::restartWhenAllEnded()
+{
+    if (!restarting_ || (!programs_.running().empty() && currentDate() < restartDeadline_))
+        return;
+    restarting_ = false;
+    restartPoll_->invalidate();
+    // Those that did not end in time are ended by force.
+    programs_.endAll(0.5);
+    for (auto& [hostPid, run] : privilegedRuns_) {
+        ::close(run.output);
+        run.finished(-1, {});
+    }
+    privilegedRuns_.clear();
+    // What a running system holds goes with it; the disk and the users stay
+    // (the programs' windows and prompts went with their programs).
+    for (const machine::Process* process : machine_.processes().all())
+        if (process->hostPid <= 0)
+            machine_.windows().closeAllOf(process->pid);
+    machine_.loginSessions().reset();
+    machine_.console().leave();
+    machine_.processes().reset();
+    if (machine_.driver().isLoaded())
+        machine_.driver().unload();
+    booted_ = false;
+    note("the machine boots again");
+    boot({});
+}
+// --- end of the installer's road

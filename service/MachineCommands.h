@@ -18,9 +18,14 @@
 
 #include "service/ProgramStarter.h"
 
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class Timer;
 
 namespace machine {
 class Machine;
@@ -84,6 +89,28 @@ private:
     Result fail(const Words& args);
     Result check(const Words& args);
     Result shutdown(const Words& args);
+    // --- the installer's road: passwords, the authorization prompt, tools
+    // run as root, the Finder's restart
+    Result setPassword(const Words& args);
+    Result authorize(const Words& args);
+    Result cancelPrompt(const Words& args);
+    void runPrivileged(const std::string& path, const std::vector<std::string>& arguments, std::function<void(int, const std::string&)> finished);
+    // Every program is asked to end; when all have (or after a grace
+    // period, by force), the machine's state of a running system goes and
+    // it boots again. The service serves its programs meanwhile: they may
+    // still call the machine on their way out.
+    void restart();
+    void restartWhenAllEnded();
+    double restartDeadline_ = 0;
+    bool restarting_ = false;
+    std::shared_ptr<Timer> restartPoll_;
+    struct PrivilegedRun {
+        int output; // the tool's standard output, kept in memory
+        std::function<void(int, const std::string&)> finished;
+    };
+    std::map<int, PrivilegedRun> privilegedRuns_; // by host pid
+    std::shared_ptr<Timer> restartTimer_;
+    // --- end of the installer's road
 
     // Resolves "NAME" or "PID" to a machine process; null with *problem.
     const machine::Process* processNamed(const std::string& word, std::string* problem) const;

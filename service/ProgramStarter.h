@@ -14,6 +14,9 @@ struct ProgramLaunch {
     std::vector<std::string> arguments;
     std::uint32_t uid = 0;   // who it runs as
     std::uint32_t gid = 0;
+    // A descriptor to take as its standard output (-1: the pipe it shares
+    // with its standard error, which the machine keeps as its console).
+    int standardOutput = -1;
     bool operator==(const ProgramLaunch&) const = default;
 };
 
@@ -29,4 +32,10 @@ public:
     // running as root may switch users. Otherwise they run with the
     // service's and the service tells them whom it meant.
     virtual bool switchesUsers() const = 0;
+    // The host pids of every program started that still runs (and of what
+    // they started).
+    virtual std::vector<int> running() const { return {}; }
+    // Ends every program started and waits for their ends; graceSeconds
+    // between asking and forcing.
+    virtual void endAll(double graceSeconds) { (void)graceSeconds; }
 };

@@ -172,6 +172,21 @@ inline constexpr Operation<Outcome<NotificationCode, std::uint64_t>(std::uint64_
     userNotificationDisplay {"notification.display", {"listener", "flags", "header", "message", "buttons"}};
 inline constexpr Operation<bool(std::uint64_t)> userNotificationDismiss {"notification.dismiss", {"window"}};
 
+// ---- authorization. Asking for a right with interaction allowed shows the
+// administrator's password prompt to the person at the console; the news
+// is how it ended (0 granted, or errAuthorizationDenied, ...Canceled,
+// ...InteractionNotAllowed). A right granted is the registration's: the
+// caller holds it until it ends the registration.
+inline constexpr Subscription<void(std::string), void(std::int32_t)> authorizationPrompt {
+    {"auth.ask", {"right"}}, {"auth.forget", {"prompt"}}, "authorization", {"status"}};
+// A tool run as root for the holder of a granted prompt, given the
+// arguments; the news is its end: its wait status (-1: it could not
+// start) and what it wrote to its standard output.
+inline constexpr Subscription<void(std::uint64_t, std::string, OpenArguments), void(std::int32_t, Value::Bytes)> privilegedRun {
+    {"auth.run", {"prompt", "path", "arguments"}}, {"auth.forgetRun", {"run"}}, "privilegedRun", {"status", "output"}};
+
+// ---- the Finder's restart: every program ends, and the machine boots again.
+inline constexpr Operation<void()> finderRestart {"finder.restart"};
 
 // ---- the machine itself
 inline constexpr Operation<std::string()> hostIdentifier {"host.identifier"};

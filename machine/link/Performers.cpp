@@ -254,6 +254,42 @@ void definePerformers(PerformerTable& t)
         return m.windows().close(window);
     });
 
+    // ---- authorization
+    t.subscribe(
+        ops::authorizationPrompt,
+        [](Machine& m, Caller& c, const auto& tell, const std::string& right) -> std::uint64_t {
+            const Process* process = m.processes().processWithPid(c.machinePid());
+            const std::string program = process ? process->name : "a program";
+            return m.authorization().ask(c.machinePid(), program, right, [tell](std::int32_t status) { tell(status); });
+        },
+        [](Machine& m, std::uint64_t prompt) { m.authorization().forget(prompt); });
+    t.subscribe(
+        ops::privilegedRun,
+        [](Machine& m, Caller& c, const auto& tell, std::uint64_t prompt, const std::string& path,
+            const std::vector<std::string>& arguments) -> std::uint64_t {
+            // Only the holder of the prompt that granted the right uses it.
+            if (!c.holds({ops::authorizationPrompt.start().name(), prompt}))
+                return 0;
+            return m.authorization().runPrivileged(prompt, path, arguments, [tell](int status, const std::string& output) {
+                tell(status, Value::Bytes(output.begin(), output.end()));
+            });
+        },
+        [](Machine& m, std::uint64_t run) { m.authorization().forgetRun(run); });
+    t.perform(ops::finderRestart, [](Machine& m, Caller& c) {
+        // The Finder restarts for the person at the console (a program of
+        // the console's session) and for root; nobody else ends everyone's
+        // programs.
+        const Process* process = m.processes().processWithPid(c.machinePid());
+        const LoginSession* console = m.loginSessions().consoleSession();
+        const std::string asker = (process ? process->name : std::string("a program")) + " (pid " + std::to_string(c.machinePid()) + ")";
+        if (c.userId() != 0u && !(process && console && process->session == console->id)) {
+            m.systemLog().append({currentDate(), "arvel-machine", 0, 3,
+                "Finder: restart refused to " + asker + ": only the console's user and root restart the machine"});
+            return;
+        }
+        m.requestRestart(asker);
+    });
+
     // ---- the machine itself
     t.perform(ops::hostIdentifier, [](Machine& m, Caller&) { return m.hostIdentifier(); });
     t.perform(ops::systemVersion, [](Machine& m, Caller&) { return m.systemVersion(); });

@@ -3,6 +3,7 @@
 #include "Paths/DiskRoot.h"
 #include "MachineLink/MachineLink.h"
 
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,4 +52,19 @@ std::optional<std::string> contentsAtPath(const std::string& systemPath, std::si
     }
     ::close(fd);
     return contents;
+}
+
+bool removeFileAtPath(const std::string& systemPath)
+{
+    if (systemPath.empty())
+        return false;
+    std::error_code error;
+    std::filesystem::remove_all(hostPath(systemPath), error);
+    return !error;
+}
+
+NSFileManager* NSFileManager::defaultManager()
+{
+    static NSFileManager manager;
+    return MachineLink::shared().take("NSFileManager") ? nullptr : &manager;
 }

@@ -17,3 +17,16 @@ bool fileExistsAtPath(const std::string& systemPath, bool* isDirectory);
 // path; nothing when it is missing, no regular file (a FIFO is not waited
 // on) or larger than maximumBytes.
 std::optional<std::string> contentsAtPath(const std::string& systemPath, std::size_t maximumBytes);
+
+// NSFileManager removeFileAtPath:handler: a file, or a folder with all it
+// holds; a link is removed, never followed. False when something stays.
+bool removeFileAtPath(const std::string& systemPath);
+
+// The default NSFileManager, for code that holds one; null when the machine
+// fails it (injected as "NSFileManager").
+class NSFileManager {
+public:
+    static NSFileManager* defaultManager();
+    bool fileExistsAtPath(const std::string& systemPath) const { return ::fileExistsAtPath(systemPath); }
+    bool removeFileAtPath(const std::string& systemPath) const { return ::removeFileAtPath(systemPath); }
+};

@@ -105,13 +105,19 @@ std::string NSBundle::pathForResourceOfType(const std::string& name, const std::
         return {};
     const std::string file = type.empty() ? name : name + "." + type;
     const std::string resources = path_ + "/Contents/Resources/";
-    std::error_code error;
+    // A resource is a file, or a bundle (a folder) such as a pane the
+    // installer carries.
+    auto isResource = [](const std::string& systemPath) {
+        std::error_code error;
+        const fs::file_status status = fs::status(hostPath(systemPath), error);
+        return fs::is_regular_file(status) || fs::is_directory(status);
+    };
     for (const std::string& folder : preferredLocalizationFolders()) {
         const std::string candidate = resources + folder + "/" + file;
-        if (fs::is_regular_file(hostPath(candidate), error))
+        if (isResource(candidate))
             return candidate;
     }
-    if (fs::is_regular_file(hostPath(resources + file), error))
+    if (isResource(resources + file))
         return resources + file;
     return {};
 }
@@ -200,4 +206,35 @@ std::optional<std::map<std::string, std::string>> NSBundle::parseStringsFile(std
             return std::nullopt;
         out[std::move(key)] = std::move(value);
     }
+}
+
+namespace {
+
+std::string& mainBundlePath()
+{
+    static std::string path;
+    return path;
+}
+
+} // namespace
+
+void NSBundle::setMainBundlePath(std::string path)
+{
+    mainBundlePath() = std::move(path);
+}
+
+std::shared_ptr<NSBundle> NSBundle::mainBundle()
+{
+    if (!mainBundlePath().empty())
+        return bundleWithPath(mainBundlePath());
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return nullptr;
+    const std::filesystem::path macOS = executable.parent_path();
+    const std::filesystem::path contents = macOS.parent_path();
+    if (macOS.filename() != "MacOS" || contents.filename() != "Contents")
+        return nullptr;
+    const std::string system = systemPathForHostPath(contents.parent_path().string());
+    return system.empty() ? nullptr : bundleWithPath(system);
 }

@@ -27,6 +27,13 @@ class NSBundle {
 public:
     // The bundle at a system path; nil when no folder is there.
     static std::shared_ptr<NSBundle> bundleWithPath(const std::string& path);
+    // The running program's own bundle: the one whose Contents/MacOS holds
+    // the program's executable on the machine's disk (or the path set for
+    // it); nil for a program outside any bundle.
+    static std::shared_ptr<NSBundle> mainBundle();
+    // Tests run inside no bundle: they name the one to stand for it (empty:
+    // the executable's again).
+    static void setMainBundlePath(std::string path);
 
     const std::string& bundlePath() const { return path_; }
     // Contents/Info.plist, nil when missing or not a dictionary (then

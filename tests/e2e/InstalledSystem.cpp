@@ -53,7 +53,28 @@ bool eventually(const std::function<bool()>& condition, double timeoutSeconds)
     return true;
 }
 
+InstalledSystem::InstalledSystem(EmptyDisk) : bus_(&PrivateBus::shared())
+{
+    if (!makeRoot())
+        return;
+    std::error_code error;
+    fs::create_directories(root_, error);
+    if (error)
+        problem_ = "no disk root: " + error.message();
+}
+
 InstalledSystem::InstalledSystem(const std::vector<std::string>& users) : bus_(&PrivateBus::shared())
+{
+    if (!makeRoot())
+        return;
+    Words arguments {ARVEL_INSTALL_LAYOUT_SCRIPT, root_, ARVEL_BUILD_FOLDER};
+    arguments.insert(arguments.end(), users.begin(), users.end());
+    std::string output;
+    if (!run("/bin/bash", arguments, {}, &output))
+        problem_ = "install-layout failed: " + output;
+}
+
+bool InstalledSystem::makeRoot()
 {
     // The users' programs run with their own ids: they must reach the
     // programs and the bus through every folder above the disk.
@@ -64,16 +85,12 @@ InstalledSystem::InstalledSystem(const std::vector<std::string>& users) : bus_(&
         struct stat info {};
         if (::stat(folder.c_str(), &info) != 0 || !(info.st_mode & S_IXOTH)) {
             problem_ = "other users cannot pass through " + folder.string();
-            return;
+            return false;
         }
         if (folder == folder.root_path())
             break;
     }
-    Words arguments {ARVEL_INSTALL_LAYOUT_SCRIPT, root_, ARVEL_BUILD_FOLDER};
-    arguments.insert(arguments.end(), users.begin(), users.end());
-    std::string output;
-    if (!run("/bin/bash", arguments, {}, &output))
-        problem_ = "install-layout failed: " + output;
+    return true;
 }
 
 InstalledSystem::~InstalledSystem()

@@ -44,6 +44,9 @@ public:
     // Lays out the install for these users ("alice:501") on a fresh disk
     // root; nothing runs yet. problem() says what failed, empty when all went.
     explicit InstalledSystem(const std::vector<std::string>& users);
+    // A fresh disk root with nothing on it, for the installer to install on.
+    struct EmptyDisk {};
+    explicit InstalledSystem(EmptyDisk);
     ~InstalledSystem();
     InstalledSystem(const InstalledSystem&) = delete;
     InstalledSystem& operator=(const InstalledSystem&) = delete;
@@ -119,6 +122,9 @@ public:
     const std::set<pid_t>& hostPidsSeen() const { return hostPids_; }
 
 private:
+    // The disk root's folder, which every user may pass through; false
+    // (with the problem) when they cannot.
+    bool makeRoot();
     void noteHostPids(const std::string& text);
     bool run(const std::string& program, const Words& arguments, const std::vector<std::string>& environment, std::string* output);
 

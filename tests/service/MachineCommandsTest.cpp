@@ -738,3 +738,67 @@ TEST_F(MachineCommandsTest, ShowsTheGUIProgramsWindowsAndPressesTheirButtonsByTi
 }
 
 } // namespace
+
+// --- the installer's road: the password prompt, and the Finder's restart
+namespace {
+
+TEST_F(MachineCommandsTest, AnAdministratorsPasswordAnswersThePromptWhichShowsAmongTheWindows)
+{
+    EXPECT_EQ(refused({"set-password", "bob", "x"}), "no user named \"bob\" (add-user first)");
+    EXPECT_EQ(refused({"set-password", "alice"}), "usage: set-password USER PASSWORD [--admin]");
+    ok({"add-user", "alice", "501"});
+    ok({"add-user", "bob", "502"});
+    EXPECT_EQ(ok({"set-password", "alice", "secret", "--admin"}), "alice has a password and is an administrator\n");
+    ok({"set-password", "bob", "hunter2"});
+    EXPECT_EQ(refused({"authorize", "alice", "secret"}), "no authorization prompt is shown");
+    ok({"boot"});
+    ok({"login", "alice"});
+    const int installer = m.processes().launch({"installer", "com.tessmoor.Arvel.installer", "/Volumes/Arvel/Arvel Installer.app"}).pid;
+
+    std::vector<std::int32_t> answers;
+    m.authorization().ask(installer, "installer", "system.privilege.admin", [&](std::int32_t status) { answers.push_back(status); });
+    EXPECT_EQ(ok({"show", "windows"}), "authorization 1 of installer (pid 3): \"Authenticate\" \"installer requires that you type an "
+                                       "administrator's name and password.\" [OK] [Cancel]\n");
+    EXPECT_EQ(ok({"authorize", "bob", "hunter2"}), "authorization: wrong name or password for \"bob\" (attempt 1 of 3)\n")
+        << "bob is no administrator";
+    EXPECT_EQ(ok({"authorize", "alice", "secret"}), "authorization: \"system.privilege.admin\" granted to installer (pid 3) by the administrator alice\n");
+    EXPECT_EQ(answers, std::vector<std::int32_t> {0});
+    EXPECT_EQ(ok({"show", "windows"}), "windows: none\n");
+
+    std::vector<std::string> lines;
+    const std::uint64_t prompt = m.authorization().ask(installer, "installer", "system.privilege.admin", [&](std::int32_t status) { answers.push_back(status); });
+    EXPECT_EQ(m.authorization().ask(installer, "installer", "system.privilege.admin", [&](std::int32_t status) { answers.push_back(status); }), 0u)
+        << "one prompt a program at a time";
+    EXPECT_EQ(m.authorization().ask(installer, "installer", "system.privilege.anything", [&](std::int32_t status) { answers.push_back(status); }), 0u);
+    EXPECT_EQ(answers, (std::vector<std::int32_t> {0, machine::errAuthorizationDenied, machine::errAuthorizationDenied}));
+    answers = {0};
+    EXPECT_EQ(ok({"press", "installer", "Cancel"}), "pressed \"Cancel\" on authorization 2 \"Authenticate\"\n");
+    EXPECT_EQ(answers, (std::vector<std::int32_t> {0, machine::errAuthorizationCanceled}));
+    EXPECT_FALSE(m.authorization().isGranted(prompt));
+    lines = logLines();
+    EXPECT_EQ(lines[lines.size() - 2], "arvel-machine[0] authorization: cancelled; \"system.privilege.admin\" denied to installer (pid 3)");
+    EXPECT_EQ(refused({"cancel"}), "no authorization prompt is shown");
+}
+
+TEST_F(MachineCommandsTest, TheFindersRestartEndsEveryProgramAndBootsAgainKeepingTheUsers)
+{
+    DiskFixture::writeStartupItem("Arvel");
+    ok({"add-user", "alice", "501"});
+    ok({"boot"});
+    ok({"login", "alice"});
+    const std::size_t before = m.systemLog().lines().size();
+    m.requestRestart("installer (pid 5)");
+    harness.runFor(0.1);
+    std::vector<std::string> lines = logLines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
+        (std::vector<std::string> {"arvel-machine[0] Finder: restart asked by installer (pid 5)", "arvel-machine[0] restarting: every program ends",
+            "arvel-machine[0] the machine boots again", "arvel-machine[0] startup item Arvel: pid 2, host pid 7002, UID 0",
+            "arvel-machine[0] login window on the console"}));
+    EXPECT_EQ(programs.terminated, std::vector<int> {}) << "the recording starter runs nothing to end";
+    EXPECT_EQ(ok({"show", "console"}), "console: login window\n");
+    EXPECT_EQ(ok({"show", "sessions"}), "sessions: none\n");
+    EXPECT_NE(m.users().userNamed("alice"), nullptr);
+}
+
+} // namespace
+// --- end of the installer's road
