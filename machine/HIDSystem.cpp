@@ -34,7 +34,17 @@ void HIDSystem::reset()
     lastProperties_ = Value();
     propertiesWrites_ = 0;
     accelerations_.clear();
+    doubleClickThreshold_.reset();
     connections_.clear();
+}
+
+bool HIDSystem::setDoubleClickThreshold(double seconds)
+{
+    // NaN fails both comparisons.
+    if (!(seconds > 0 && seconds <= 5.0))
+        return false;
+    doubleClickThreshold_ = seconds;
+    return true;
 }
 
 std::optional<double> HIDSystem::acceleration(const std::string& key) const
@@ -101,6 +111,8 @@ std::string HIDSystem::describe() const
         out += stringWithFormat("  last configuration = %@\n", lastProperties_);
     for (const auto& [key, value] : accelerations_)
         out += stringWithFormat("  %s = %g\n", key, value);
+    if (doubleClickThreshold_)
+        out += stringWithFormat("  double-click threshold = %g s\n", *doubleClickThreshold_);
     return out;
 }
 

@@ -7,6 +7,10 @@
 // acceleration values by key; each is kept in "HIDParameters" too and
 // handed on to the drivers.
 //
+// The system's double-click interval (what the private MachineSettings
+// framework's setDoubleClickThresholdLevel sets) is kept here too, since
+// the HID system is what times clicks.
+//
 // Failures, named by the platform call: "IOServiceOpen:IOHIDSystem",
 // "IORegistryEntrySetCFProperties:IOHIDSystem", "IOHIDSetAccelerationWithKey".
 #pragma once
@@ -43,6 +47,9 @@ public:
     std::size_t openConnectionCount() const { return connections_.size(); }
 
     int setAcceleration(std::uint64_t connection, const std::string& key, double value);
+    // Seconds, more than 0 and at most 5; anything else is refused (false).
+    bool setDoubleClickThreshold(double seconds);
+    std::optional<double> doubleClickThreshold() const { return doubleClickThreshold_; }
     std::string describe() const;
     void reset();
 
@@ -63,6 +70,7 @@ private:
     Value lastProperties_;
     std::size_t propertiesWrites_ = 0;
     std::map<std::string, double> accelerations_;
+    std::optional<double> doubleClickThreshold_;
     std::set<std::uint64_t> connections_;
     std::uint64_t nextConnection_ = 1;
 };

@@ -77,6 +77,9 @@ inline constexpr Operation<IOReturnCode(std::uint64_t, std::string, Value)> entr
 // that is not the HID system.
 inline constexpr Operation<IOReturnCode(std::uint64_t, std::uint64_t, std::string, double)> hidSetAcceleration {
     "hid.setAcceleration", {"entry", "connection", "key", "value"}};
+// The system's double-click interval in seconds (the private
+// setDoubleClickThresholdLevel); false when refused.
+inline constexpr Operation<bool(double)> hidSetDoubleClickThreshold {"hid.setDoubleClickThreshold", {"seconds"}};
 
 // ---- the configuration store. Watchers hear the name of every key changed.
 inline constexpr Operation<Value(std::string)> storeValue {"store.value", {"key"}};

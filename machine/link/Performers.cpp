@@ -109,6 +109,7 @@ void definePerformers(PerformerTable& t)
             auto* hid = dynamic_cast<HIDSystem*>(modelOf(m, entry));
             return hid ? hid->setAcceleration(connection, key, value) : kIOReturnBadArgument;
         });
+    t.perform(ops::hidSetDoubleClickThreshold, [](Machine& m, Caller&, double seconds) { return m.hidSystem().setDoubleClickThreshold(seconds); });
 
     // ---- the configuration store
     t.perform(ops::storeValue, [](Machine& m, Caller&, const std::string& key) { return m.dynamicStore().value(key); });
