@@ -189,4 +189,35 @@ TEST_F(ArvelPrefSettings, ShowingPostsFivePrefChangesAndADisabledPaneStoresButPu
     EXPECT_EQ(world.machine().hidSystem().propertiesWrites(), pushes);
 }
 
+// The machine's operator works the pane as a person: what a person can do
+// is done, the rest refused with why.
+TEST_F(ArvelPrefSettings, TheOperatorWorksControlsAsAPersonAndIsToldWhatAPersonCouldNotDo)
+{
+    show(Value::dictionary({{"Button", Value::dictionary({{"Action", 2}})}, {"Tap", Value::dictionary({{"Action", 1}, {"Gesture", 0}})}}));
+    auto& shown = world.machine().windows();
+    const std::uint64_t paneWindow = shown.shown().front().id;
+    auto operate = [&](const std::string& operation, const std::string& control, const std::string& value = {}) {
+        machine::Windows::PressResult result {};
+        const std::uint64_t serial = shown.operate(paneWindow, operation, control, value, &result);
+        world.runFor(0);
+        return shown.answerTo(serial).value_or("no answer");
+    };
+    EXPECT_EQ(operate("choose", "trackpadTap", "Acts as the button"), "the item \"Acts as the button\" of \"trackpadTap\" is disabled");
+    EXPECT_EQ(operate("slide", "trackSpeed", "8"), "\"8\" is not a value of \"trackSpeed\" (0 to 7)");
+    EXPECT_EQ(operate("click", "loginwindowTap"), "\"loginwindowTap\" is not shown");
+    EXPECT_EQ(operate("click", "Keep the pointer moving at the trackpad edge"), "done");
+    EXPECT_EQ(stored("MouseKeepMoving"), Value(true));
+    EXPECT_EQ(operate("slide", "trackSpeed", "0"), "done");
+    EXPECT_EQ(global("com.apple.trackpad.scaling"), Value(0.0));
+    EXPECT_EQ(operate("choose", "mainPrefTabs", "Advanced"), "done");
+    // Calibrate… brings up its sheet: answered at once, and the window under
+    // it takes nothing until the sheet is answered.
+    at(0.05, [&] {
+        EXPECT_EQ(operate("click", "loginwindowTap"), "\"loginwindowTap\" is under \"Calibrate the trackpad\"");
+        press("Cancel");
+    });
+    EXPECT_EQ(operate("click", "Calibrate…"), "done");
+    EXPECT_EQ(operate("click", "nowhere"), "no control \"nowhere\" in this window");
+}
+
 } // namespace
