@@ -229,7 +229,8 @@ private:
         // The layout script takes a build folder: one of links to the programs.
         const std::string programs = work_.file("programs");
         std::error_code error;
-        for (auto [folder, program] : {std::pair {"Daemon", ARVELD_PROGRAM}, {"SessionAgent", ARVEL_AGENT_PROGRAM}, {"tools", ARVEL_DEFAULTS_PROGRAM}}) {
+        for (auto [folder, program] : {std::pair {"Daemon", ARVELD_PROGRAM}, {"SessionAgent", ARVEL_AGENT_PROGRAM}, {"tools", ARVEL_DEFAULTS_PROGRAM},
+                 {"PrefPane", ARVEL_PANE_MODULE}, {"PrefHost", ARVEL_HOST_PROGRAM}}) {
             std::filesystem::create_directories(programs + "/" + folder, error);
             std::filesystem::create_symlink(program, programs + "/" + folder + "/" + std::filesystem::path(program).filename().string(), error);
             if (error) {
@@ -256,6 +257,10 @@ private:
             if (!run(ARVEL_DEFAULTS_PROGRAM, arguments))
                 return false;
         }
+        // The machine is calibrated: a pane shown comes up without its sheet.
+        if (!run(ARVEL_DEFAULTS_PROGRAM, {"--any-user", "write", "-currentHost", "com.tessmoor.Arvel", "Calibration", "-dict", "MinX", "-int",
+                "100", "MinY", "-int", "80", "MaxX", "-int", "2900", "MaxY", "-int", "2320"}))
+            return false;
         // Written as root; alice's agent reads them as alice.
         const std::string home = root_ + "/Users/alice";
         bool given = ::chown(home.c_str(), kAliceUid, kStaffGid) == 0;
@@ -337,6 +342,8 @@ private:
         return writes;
     }
 
+public:
+    // One verb of the machine's command line, answered by the service.
     bool perform(const std::vector<std::string>& words, std::string* output = nullptr, bool quiet = false)
     {
         bool ok = false;
@@ -370,6 +377,7 @@ private:
         return true;
     }
 
+private:
     std::unique_ptr<sdbus::IProxy> peerOf(const std::string& name)
     {
         auto busDaemon = sdbus::createProxy(MessageBus::shared()->connection(), "org.freedesktop.DBus", "/org/freedesktop/DBus");

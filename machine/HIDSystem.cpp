@@ -2,6 +2,7 @@
 
 #include "Foundation/Format.h"
 #include "IOKit/IOReturn.h"
+#include "RunLoop/Clock.h"
 
 namespace machine {
 
@@ -33,6 +34,7 @@ void HIDSystem::reset()
     parameters_ = Value::dictionary();
     lastProperties_ = Value();
     propertiesWrites_ = 0;
+    lastPropertiesDate_ = 0;
     accelerations_.clear();
     doubleClickThreshold_.reset();
     connections_.clear();
@@ -86,6 +88,7 @@ int HIDSystem::setProperties(const Value& properties, std::uint32_t)
         parameters_.set(key, value);
     lastProperties_ = properties;
     ++propertiesWrites_;
+    lastPropertiesDate_ = currentDate();
     driver_.receiveHIDConfiguration(properties);
     return kIOReturnSuccess;
 }

@@ -43,6 +43,8 @@ public:
     // The dictionary last set whole, nil before any; how many were set.
     const Value& lastProperties() const { return lastProperties_; }
     std::size_t propertiesWrites() const { return propertiesWrites_; }
+    // When the last one came, on the platform clock (0 before any).
+    double lastPropertiesDate() const { return lastPropertiesDate_; }
     std::optional<double> acceleration(const std::string& key) const;
     std::size_t openConnectionCount() const { return connections_.size(); }
 
@@ -69,6 +71,7 @@ private:
     Value parameters_ = Value::dictionary();
     Value lastProperties_;
     std::size_t propertiesWrites_ = 0;
+    double lastPropertiesDate_ = 0;
     std::map<std::string, double> accelerations_;
     std::optional<double> doubleClickThreshold_;
     std::set<std::uint64_t> connections_;

@@ -188,6 +188,7 @@ const char* MachineCommands::usage()
            "  show driver|hid|pointer|processes|sessions|console|alerts|power|windows\n"
            "  show link                      calls served and news sent over the bus, by operation and kind\n"
            "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
+           "  show hid-writes                how many configurations the HID system got, the last when\n"
            "                                 (seconds since 2001, to the microsecond)\n"
            "  show console PROGRAM           what a started program (name or pid) wrote to its standard output\n"
            "                                 and error, the last lines kept\n"
@@ -933,7 +934,7 @@ Result MachineCommands::systemVersion(const Words& args)
 
 Result MachineCommands::show(const Words& args)
 {
-    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N";
+    const char* usage = "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N";
     if (args.size() == 2 && args[0] == "answer") {
         auto serial = integerArgument(args[1], 1, 0x7FFFFFFFFFFFFFFFLL);
         if (!serial)
@@ -953,6 +954,13 @@ Result MachineCommands::show(const Words& args)
         return answer(describeDriverWrites());
     if (what == "hid")
         return answer(machine_.hidSystem().describe());
+    if (what == "hid-writes") {
+        // As driver-writes: the model's own date, taken as the configuration came.
+        const auto& hid = machine_.hidSystem();
+        char date[64];
+        std::snprintf(date, sizeof date, "%.6f", hid.lastPropertiesDate());
+        return answer(stringWithFormat("%u configuration(s), the last at %s\n", static_cast<unsigned>(hid.propertiesWrites()), date));
+    }
     if (what == "pointer")
         return answer(describePointer());
     if (what == "processes")

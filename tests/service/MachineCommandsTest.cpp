@@ -482,7 +482,7 @@ TEST_F(MachineCommandsTest, ShowsHowManyPerApplicationDictionariesTheDriverGotAn
     m.driver().unload();
     m.driver().load();
     EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
-    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N");
+    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N");
     EXPECT_TRUE(logLines().empty()) << "looking changes nothing";
 }
 
@@ -678,8 +678,8 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"wake"}, "the machine is already awake: only a machine that sleeps can wake"},
         {{"load-driver", "x"}, "usage: load-driver"},
         {{"unload-driver"}, "the driver is not loaded"},
-        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N"},
-        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N"},
+        {{"show"}, "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N"},
+        {{"show", "everything"}, "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N"},
         {{"log", "--since"}, "usage: log [--since N] [--time]"},
         {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
         {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged"},
