@@ -189,6 +189,7 @@ const char* MachineCommands::usage()
            "  show link                      calls served and news sent over the bus, by operation and kind\n"
            "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
            "  show hid-writes                how many configurations the HID system got, the last when\n"
+           "  show answer N                  what came of request N (click, choose, slide): done, pending, or why not\n"
            "                                 (seconds since 2001, to the microsecond)\n"
            "  show console PROGRAM           what a started program (name or pid) wrote to its standard output\n"
            "                                 and error, the last lines kept\n"
