@@ -17,6 +17,7 @@
 #pragma once
 
 #include "AppKitGUI/NSPreferencePane.h"
+#include "Common/ArvelActionPairs.h"
 #include "Foundation/Value.h"
 
 #include <map>
@@ -27,6 +28,7 @@ class ArvelDriverAccessProxy;
 class ArvelHIDAccess;
 class ArvelSystemDefaultsProxy;
 class ArvelUserDefaults;
+class NSOpenPanel;
 class QComboBox;
 class QDialog;
 class QWidget;
@@ -62,7 +64,12 @@ public:
     void updateUserAccuracyPrefs(QWidget* sender);
     void updateUserAdvancedPrefs(QWidget* sender);
     // ---- application sets
+    void addApplicationSet(QWidget* sender);
+    void applicationSelectPanelDidEnd(NSOpenPanel* panel, int returnCode);
+    void removeApplicationSet(QWidget* sender);
     void buildApplicationSetMenuWithSelectionID(const Value& selectionID);
+    // Orders two application IDs by their sets' stored names.
+    static int appKeySort(const std::string& first, const std::string& second, const ArvelUserDefaults& userDefaults);
     // ---- calibration
     void updateCalibration(QWidget* sender);
     void endCalibration(QWidget* sender);
@@ -70,6 +77,18 @@ public:
     void refreshCalibrationPanel();
     void updateToDefaultCalibration(QWidget* sender);
     void refreshCalibrationDisplay();
+
+    // ---- the value mappings between control positions and settings
+    static double _trackpadSpeedForIndex(int index);
+    static int _trackpadSpeedIndexForSpeed(double speed);
+    static double _doubleClickSpeedForIndex(int index);
+    static int _doubleClickSpeedIndexForSpeed(double seconds);
+    static std::int32_t _trackpadButtonActionForIndex(int index);
+    static int _trackpadButtonIndexForAction(std::int32_t action);
+    static ArvelTapActionAndGesture _trackpadTapActionAndGestureForIndex(int index);
+    static int _trackpadTapIndexForActionAndGesture(const ArvelTapActionAndGesture& pair);
+    static std::int32_t _cornerActionForIndex(int index);
+    static int _cornerActionIndexForAction(std::int32_t action);
 
     // ---- what the tests look at
     bool disabled() const { return disablePref; }
@@ -85,6 +104,10 @@ protected:
     QWidget* assignMainView() override;
 
 private:
+    ArvelCornerActionAndData _cornerActionAndDataForControlGroup(const ControlGroup& group) const;
+    bool _updateCornerControlGroupForActionAndData(const ControlGroup& group, const ArvelCornerActionAndData& pair);
+    // Save, notify and push, the last steps of every update.
+    bool _saveNotifyAndPush(bool systemDefaultsToo);
     void _generateKeycaps();
     void _enableControls();
     ControlGroup _makeControlGroup(const std::string& corner);

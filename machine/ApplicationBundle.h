@@ -17,6 +17,13 @@ class ApplicationBundle {
 public:
     // The bundle at a system path; nullopt, with the reason in *problem.
     static std::optional<ApplicationBundle> read(const std::string& path, std::string* problem);
+    // Lays out an application bundle at a system path ending in ".app", as
+    // an installer leaves one: an Info.plist naming an executable (a stub
+    // file of Contents/MacOS/, named after the bundle) and, when given, the
+    // bundle identifier; with a creator code (four characters) a
+    // Contents/PkgInfo "APPL" followed by it. Refused with a reason when the
+    // path or the code will not do or something is there already.
+    static bool layOut(const std::string& path, const std::string& identifier, const std::string& creator, std::string* problem);
 
     const std::string& path() const { return path_; }
     // CFBundleExecutable: also the name the Process Manager shows.

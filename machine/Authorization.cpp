@@ -38,7 +38,12 @@ std::uint64_t Authorization::ask(int pid, const std::string& program, const std:
         return 0;
     }
     const std::uint64_t id = nextId_++;
-    const std::uint64_t listener = windows_.addPressListener([this, id](std::uint64_t, const std::string& button) {
+    const std::uint64_t listener = windows_.addPressListener(
+        [this](std::uint64_t, const std::string& operation, const std::string& button, const std::string&, std::uint64_t) {
+        // The prompt has only its two buttons; the operator's other requests
+        // find nothing to work here.
+        if (operation != "press")
+            return;
         if (button == "Cancel")
             cancel();
         else if (button == "OK")

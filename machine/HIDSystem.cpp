@@ -2,6 +2,7 @@
 
 #include "Foundation/Format.h"
 #include "IOKit/IOReturn.h"
+#include "RunLoop/Clock.h"
 
 namespace machine {
 
@@ -33,8 +34,19 @@ void HIDSystem::reset()
     parameters_ = Value::dictionary();
     lastProperties_ = Value();
     propertiesWrites_ = 0;
+    lastPropertiesDate_ = 0;
     accelerations_.clear();
+    doubleClickThreshold_.reset();
     connections_.clear();
+}
+
+bool HIDSystem::setDoubleClickThreshold(double seconds)
+{
+    // NaN fails both comparisons.
+    if (!(seconds > 0 && seconds <= 5.0))
+        return false;
+    doubleClickThreshold_ = seconds;
+    return true;
 }
 
 std::optional<double> HIDSystem::acceleration(const std::string& key) const
@@ -76,6 +88,7 @@ int HIDSystem::setProperties(const Value& properties, std::uint32_t)
         parameters_.set(key, value);
     lastProperties_ = properties;
     ++propertiesWrites_;
+    lastPropertiesDate_ = currentDate();
     driver_.receiveHIDConfiguration(properties);
     return kIOReturnSuccess;
 }
@@ -101,6 +114,8 @@ std::string HIDSystem::describe() const
         out += stringWithFormat("  last configuration = %@\n", lastProperties_);
     for (const auto& [key, value] : accelerations_)
         out += stringWithFormat("  %s = %g\n", key, value);
+    if (doubleClickThreshold_)
+        out += stringWithFormat("  double-click threshold = %g s\n", *doubleClickThreshold_);
     return out;
 }
 

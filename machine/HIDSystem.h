@@ -7,6 +7,10 @@
 // acceleration values by key; each is kept in "HIDParameters" too and
 // handed on to the drivers.
 //
+// The system's double-click interval (what the private MachineSettings
+// framework's setDoubleClickThresholdLevel sets) is kept here too, since
+// the HID system is what times clicks.
+//
 // Failures, named by the platform call: "IOServiceOpen:IOHIDSystem",
 // "IORegistryEntrySetCFProperties:IOHIDSystem", "IOHIDSetAccelerationWithKey".
 #pragma once
@@ -39,10 +43,15 @@ public:
     // The dictionary last set whole, nil before any; how many were set.
     const Value& lastProperties() const { return lastProperties_; }
     std::size_t propertiesWrites() const { return propertiesWrites_; }
+    // When the last one came, on the platform clock (0 before any).
+    double lastPropertiesDate() const { return lastPropertiesDate_; }
     std::optional<double> acceleration(const std::string& key) const;
     std::size_t openConnectionCount() const { return connections_.size(); }
 
     int setAcceleration(std::uint64_t connection, const std::string& key, double value);
+    // Seconds, more than 0 and at most 5; anything else is refused (false).
+    bool setDoubleClickThreshold(double seconds);
+    std::optional<double> doubleClickThreshold() const { return doubleClickThreshold_; }
     std::string describe() const;
     void reset();
 
@@ -62,7 +71,9 @@ private:
     Value parameters_ = Value::dictionary();
     Value lastProperties_;
     std::size_t propertiesWrites_ = 0;
+    double lastPropertiesDate_ = 0;
     std::map<std::string, double> accelerations_;
+    std::optional<double> doubleClickThreshold_;
     std::set<std::uint64_t> connections_;
     std::uint64_t nextConnection_ = 1;
 };

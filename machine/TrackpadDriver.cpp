@@ -110,7 +110,11 @@ int TrackpadDriver::close(std::uint64_t connection)
 {
     if (int r = failures_.take("IOServiceClose"))
         return r;
-    return connections_.erase(connection) ? kIOReturnSuccess : kIOReturnNotOpen;
+    if (!connections_.erase(connection))
+        return kIOReturnNotOpen;
+    if (calibrationMode_ && connection == calibratingConnection_)
+        calibrationMode_ = false;
+    return kIOReturnSuccess;
 }
 
 int TrackpadDriver::callScalar(std::uint64_t connection, std::uint32_t index, const std::vector<std::int64_t>& inputs,
@@ -132,7 +136,10 @@ int TrackpadDriver::callScalar(std::uint64_t connection, std::uint32_t index, co
     case 1: userOnConsole_ = false; break;
     case 5: calibration_ = builtInCalibration(); break;
     case 6: observed_ = kResetGeometry; break;
-    case 8: calibrationMode_ = inputs[0] != 0; break;
+    case 8:
+        calibrationMode_ = inputs[0] != 0;
+        calibratingConnection_ = connection;
+        break;
     }
     return kIOReturnSuccess;
 }

@@ -11,7 +11,10 @@
 //   7  observed extremes, a 16-byte structure of four host-order signed
 //      32-bit integers (MinX, MinY, MaxX, MaxY); structure form only
 //   8  one scalar: calibration mode on (non-zero) or off; while it is on,
-//      the simulated finger moves the observed extremes
+//      the simulated finger moves the observed extremes. The mode ends
+//      when the connection that turned it on closes (its program ended
+//      or was killed), as a user client's close does: a calibration is
+//      never left running by a client that is gone
 // Any other index, a wrong number of inputs or outputs, or the wrong call
 // form answers kIOReturnBadArgument. Registry properties: "Calibration" (a
 // geometry dictionary) and "DebugLogging" (a boolean) can be read; the
@@ -125,6 +128,7 @@ private:
     std::vector<DriverCall> calls_;
     std::optional<bool> userOnConsole_;
     bool calibrationMode_ = false;
+    std::uint64_t calibratingConnection_ = 0; // the connection that turned it on
     DriverGeometry observed_ = kResetGeometry;
     Value lastApplicationProperties_;
     std::size_t applicationPropertiesWrites_ = 0;

@@ -105,8 +105,47 @@ Windows::PressResult Windows::press(std::uint64_t id, const std::string& button)
         return PressResult::NobodyListens;
     // A copy: the program may close the window, or end its listener, in answer.
     PressDelivery deliver = listener->second;
-    deliver(id, button);
+    deliver(id, "press", button, "", 0);
     return PressResult::Pressed;
+}
+
+std::uint64_t Windows::operate(
+    std::uint64_t id, const std::string& operation, const std::string& control, const std::string& value, PressResult* result)
+{
+    const ScreenWindow* shown = window(id);
+    auto listener = shown ? listeners_.find(shown->listener) : listeners_.end();
+    if (!shown || listener == listeners_.end()) {
+        *result = shown ? PressResult::NobodyListens : PressResult::NoWindow;
+        return 0;
+    }
+    // A program that never answers leaves as many requests as the operator
+    // sent; the oldest are forgotten.
+    while (pending_.size() >= kMaxAnswersKept)
+        pending_.erase(pending_.begin());
+    const std::uint64_t serial = nextSerial_++;
+    pending_[serial] = shown->pid;
+    PressDelivery deliver = listener->second;
+    *result = PressResult::Pressed;
+    deliver(id, operation, bounded(control), bounded(value), serial);
+    return serial;
+}
+
+bool Windows::answer(std::uint64_t serial, int pid, std::string outcome)
+{
+    auto it = pending_.find(serial);
+    if (it == pending_.end() || it->second != pid)
+        return false;
+    pending_.erase(it);
+    answers_[serial] = bounded(std::move(outcome));
+    while (answers_.size() > kMaxAnswersKept)
+        answers_.erase(answers_.begin());
+    return true;
+}
+
+std::optional<std::string> Windows::answerTo(std::uint64_t serial) const
+{
+    auto it = answers_.find(serial);
+    return it == answers_.end() ? std::nullopt : std::optional<std::string>(it->second);
 }
 
 const ScreenWindow* Windows::window(std::uint64_t id) const

@@ -6,6 +6,12 @@
 // showed the window, through the listener it registered, and the program
 // clicks its own button.
 //
+// The operator also works a window's other controls as that person would
+// (click a check box, choose a pop-up item, drag a slider): the machine
+// does not know a program's controls, so such a request goes to the
+// program as it is, numbered, and the program answers what came of it
+// ("done", or why not), which the operator reads back by that number.
+//
 // What a program reports is bounded: titles, messages and button lists are
 // cut to a fixed size, and a process keeps at most kMaxWindowsPerProcess on
 // the screen; anything past that is refused.
@@ -15,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,8 +50,14 @@ public:
     static constexpr std::size_t kMaxTextLength = 1024;
     static constexpr std::size_t kMaxButtons = 32;
 
-    // Told the window and the title of a button pressed on it.
-    using PressDelivery = std::function<void(std::uint64_t window, const std::string& button)>;
+    static constexpr std::size_t kMaxAnswersKept = 64;
+
+    // Told the window, the operation ("press" a button by its title;
+    // "click", "choose", "slide" a control by its name or title), the
+    // control, the value (the item, the slider's value) and the request's
+    // number (0 for a press).
+    using PressDelivery = std::function<void(
+        std::uint64_t window, const std::string& operation, const std::string& control, const std::string& value, std::uint64_t serial)>;
     std::uint64_t addPressListener(PressDelivery delivery);
     void removePressListener(std::uint64_t listener);
     bool hasPressListener(std::uint64_t listener) const { return listeners_.count(listener) != 0; }
@@ -60,6 +73,15 @@ public:
 
     enum class PressResult { Pressed, NoWindow, NoButton, Disabled, NobodyListens };
     PressResult press(std::uint64_t id, const std::string& button);
+    // Sends an operation on a control; its number, or 0 with *result saying
+    // why not (NoWindow, NobodyListens).
+    std::uint64_t operate(std::uint64_t id, const std::string& operation, const std::string& control, const std::string& value,
+        PressResult* result);
+    // The program's answer to a request it was sent (false: no such request
+    // pending); and the answer kept, nullopt while none came.
+    bool answer(std::uint64_t serial, int pid, std::string outcome);
+    std::optional<std::string> answerTo(std::uint64_t serial) const;
+    bool isPending(std::uint64_t serial) const { return pending_.count(serial) != 0; }
 
     const ScreenWindow* window(std::uint64_t id) const;
     const std::vector<ScreenWindow>& shown() const { return shown_; }
@@ -79,6 +101,9 @@ private:
 
     std::vector<ScreenWindow> shown_;
     std::map<std::uint64_t, PressDelivery> listeners_;
+    std::map<std::uint64_t, int> pending_;             // request -> the pid asked
+    std::map<std::uint64_t, std::string> answers_;     // the last kMaxAnswersKept
+    std::uint64_t nextSerial_ = 1;
     std::uint64_t nextId_ = 1;
     std::uint64_t nextListener_ = 1;
 };

@@ -104,6 +104,8 @@ int MachineClient::main(const std::vector<std::string>& words)
         return fail(answer->output);
     std::fputs(answer->output.c_str(), stdout);
     std::fflush(stdout);
+    if (!words.empty() && (words[0] == "click" || words[0] == "choose" || words[0] == "slide"))
+        return client->waitForAnswer(answer->output);
     if (!words.empty() && words[0] == "shutdown")
         return client->shutdown();
     return 0;
@@ -143,6 +145,32 @@ int MachineClient::waitFor(const std::vector<std::string>& args)
                 + (answer ? "" : " (" + std::string(kNoService) + ")"));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// "request N: ..." was sent to a program: what came of it, once it says.
+int MachineClient::waitForAnswer(const std::string& sent)
+{
+    const std::string serial = sent.substr(8, sent.find(':') - 8);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        std::string problem;
+        std::optional<Answer> answer = perform({"show", "answer", serial}, &problem);
+        if (!answer)
+            return fail(problem);
+        if (!answer->ok)
+            return fail(answer->output);
+        if (answer->output != "pending\n") {
+            if (answer->output == "done\n")
+                return 0;
+            std::string why = answer->output;
+            while (!why.empty() && why.back() == '\n')
+                why.pop_back();
+            return fail(why);
+        }
+        if (std::chrono::steady_clock::now() >= limit)
+            return fail("request " + serial + " was not answered within 10 s");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 

@@ -41,6 +41,7 @@ private:
     explicit MachineClient(std::unique_ptr<sdbus::IConnection> connection);
     int waitFor(const std::vector<std::string>& args);
     int shutdown();
+    int waitForAnswer(const std::string& sent);
 
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IProxy> proxy_;

@@ -180,6 +180,8 @@ const char* MachineCommands::usage()
            "  switch USER|loginwindow        fast user switching: the other session goes to the background\n"
            "Applications and windows:\n"
            "  launch NAME [BUNDLE-ID [BUNDLE-PATH [CREATOR]]]  an application in the console's session (no real program)\n"
+           "  add-app PATH [--id ID] [--creator CODE]  an application bundle on the disk (PATH ends in .app), with\n"
+           "                                 a bundle identifier and a creator code (Contents/PkgInfo) when given\n"
            "  open [-a APPLICATION] PATH... [--args ARGUMENT...]\n"
            "                                 what /usr/bin/open does for the console's user: an application bundle starts,\n"
            "                                 a .prefPane opens in /Applications/System Preferences.app\n"
@@ -192,6 +194,10 @@ const char* MachineCommands::usage()
            "  close APP ELEMENT              APP closes a window or sheet\n"
            "  press WINDOW|PROGRAM TITLE     presses the button TITLE of a GUI program's window, sheet or alert\n"
            "                                 (a program: its newest window with such a button)\n"
+           "  click WINDOW|PROGRAM CONTROL   clicks a button or check box (by outlet name or title), as a person would\n"
+           "  choose WINDOW|PROGRAM CONTROL ITEM  chooses a pop-up's item, a tab, or opens a list's entry\n"
+           "  slide WINDOW|PROGRAM CONTROL VALUE  drags a slider to VALUE\n"
+           "                                 (a program: its newest window; the program answers what came of it)\n"
            "Pointer, trackpad, power, driver:\n"
            "  press | release                the mouse button goes down | up\n"
            "  pointer X Y                    the user moves the pointer\n"
@@ -209,6 +215,8 @@ const char* MachineCommands::usage()
            "  show driver|hid|pointer|processes|sessions|console|alerts|power|windows\n"
            "  show link                      calls served and news sent over the bus, by operation and kind\n"
            "  show driver-writes             how many per-application dictionaries the driver got, the last when\n"
+           "  show hid-writes                how many configurations the HID system got, the last when\n"
+           "  show answer N                  what came of request N (click, choose, slide): done, pending, or why not\n"
            "                                 (seconds since 2001, to the microsecond)\n"
            "  show console PROGRAM           what a started program (name or pid) wrote to its standard output\n"
            "                                 and error, the last lines kept\n"
@@ -243,6 +251,8 @@ Result MachineCommands::perform(const Words& words)
         return switchUser(args);
     if (verb == "launch")
         return launch(args);
+    if (verb == "add-app")
+        return addApp(args);
     if (verb == "open")
         return open(args);
     if (verb == "quit")
@@ -255,6 +265,8 @@ Result MachineCommands::perform(const Words& words)
         return close(args);
     if (verb == "press" && !args.empty())
         return pressButton(args);
+    if (verb == "click" || verb == "choose" || verb == "slide")
+        return operateControl(verb, args);
     if (verb == "press" || verb == "release")
         return mouseButton(args, verb == "press");
     if (verb == "pointer")
@@ -586,6 +598,31 @@ const machine::Process* MachineCommands::processNamed(const std::string& word, s
     return found;
 }
 
+// An installed application as a person would pick it in an open panel:
+// with or without its identifier and creator code.
+Result MachineCommands::addApp(const Words& args)
+{
+    const char* usage = "usage: add-app PATH [--id ID] [--creator CODE]";
+    if (args.empty())
+        return failure(usage);
+    std::string identifier, creator;
+    for (std::size_t i = 1; i < args.size(); i += 2) {
+        if (i + 1 >= args.size() || args[i + 1].empty())
+            return failure(usage);
+        if (args[i] == "--id")
+            identifier = args[i + 1];
+        else if (args[i] == "--creator")
+            creator = args[i + 1];
+        else
+            return failure(usage);
+    }
+    std::string problem;
+    if (!machine::ApplicationBundle::layOut(args[0], identifier, creator, &problem))
+        return failure(problem);
+    return done("laid out \"" + normalizeSystemPath(args[0]) + "\"" + (identifier.empty() ? "" : " (" + identifier + ")")
+        + (creator.empty() ? "" : " creator '" + creator + "'") + "\n");
+}
+
 Result MachineCommands::launch(const Words& args)
 {
     if (args.empty() || args.size() > 4 || args[0].empty())
@@ -786,6 +823,45 @@ Result MachineCommands::pressButton(const Words& args)
     return failure("no window " + args[0]);
 }
 
+const machine::ScreenWindow* MachineCommands::windowOf(const std::string& word, std::string* problem) const
+{
+    auto& windows = machine_.windows();
+    if (auto id = integerArgument(word, 1, 0x7FFFFFFFFFFFFFFFLL)) {
+        if (const machine::ScreenWindow* shown = windows.window(static_cast<std::uint64_t>(*id)))
+            return shown;
+    }
+    const machine::Process* process = processNamed(word, problem);
+    if (!process)
+        return nullptr;
+    for (auto it = windows.shown().rbegin(); it != windows.shown().rend(); ++it)
+        if (it->pid == process->pid)
+            return &*it;
+    *problem = who(*process) + " shows no window";
+    return nullptr;
+}
+
+// A person working a control: the program finds it and works it itself,
+// then answers; the command line waits for that answer ("show answer N").
+Result MachineCommands::operateControl(const std::string& operation, const Words& args)
+{
+    const bool click = operation == "click";
+    if (args.size() != (click ? 2u : 3u) || args[1].empty())
+        return failure(click ? "usage: click WINDOW|PROGRAM CONTROL"
+                             : operation == "choose" ? "usage: choose WINDOW|PROGRAM CONTROL ITEM" : "usage: slide WINDOW|PROGRAM CONTROL VALUE");
+    std::string problem;
+    const machine::ScreenWindow* target = windowOf(args[0], &problem);
+    if (!target)
+        return failure(problem);
+    const std::uint64_t id = target->id;
+    const std::string kind = target->kind, title = target->title;
+    machine::Windows::PressResult result {};
+    std::uint64_t serial = machine_.windows().operate(id, operation, args[1], click ? std::string() : args[2], &result);
+    if (!serial)
+        return failure("the program of " + kind + " " + std::to_string(id) + " does not take requests");
+    return done(stringWithFormat("request %llu: %@ \"%@\"%@ on %@ %llu \"%@\"\n", static_cast<unsigned long long>(serial), operation,
+        args[1], click ? std::string() : " \"" + args[2] + "\"", kind, static_cast<unsigned long long>(id), title));
+}
+
 // --- pointer, trackpad, power, driver ---
 
 Result MachineCommands::mouseButton(const Words& args, bool down)
@@ -904,7 +980,17 @@ Result MachineCommands::systemVersion(const Words& args)
 
 Result MachineCommands::show(const Words& args)
 {
-    const char* usage = "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link";
+    const char* usage = "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N";
+    if (args.size() == 2 && args[0] == "answer") {
+        auto serial = integerArgument(args[1], 1, 0x7FFFFFFFFFFFFFFFLL);
+        if (!serial)
+            return failure("usage: show answer N");
+        if (auto outcome = machine_.windows().answerTo(static_cast<std::uint64_t>(*serial)))
+            return answer(*outcome + "\n");
+        if (machine_.windows().isPending(static_cast<std::uint64_t>(*serial)))
+            return answer("pending\n");
+        return failure("no request " + args[1]);
+    }
     if (args.size() != 1 && !(args.size() == 2 && args[0] == "console"))
         return failure(usage);
     const std::string& what = args[0];
@@ -914,6 +1000,13 @@ Result MachineCommands::show(const Words& args)
         return answer(describeDriverWrites());
     if (what == "hid")
         return answer(machine_.hidSystem().describe());
+    if (what == "hid-writes") {
+        // As driver-writes: the model's own date, taken as the configuration came.
+        const auto& hid = machine_.hidSystem();
+        char date[64];
+        std::snprintf(date, sizeof date, "%.6f", hid.lastPropertiesDate());
+        return answer(stringWithFormat("%u configuration(s), the last at %s\n", static_cast<unsigned>(hid.propertiesWrites()), date));
+    }
     if (what == "pointer")
         return answer(describePointer());
     if (what == "processes")

@@ -30,6 +30,7 @@ class Timer;
 namespace machine {
 class Machine;
 struct Process;
+struct ScreenWindow;
 }
 
 class MachineCommands {
@@ -70,6 +71,11 @@ private:
     Result logout(const Words& args);
     Result switchUser(const Words& args);
     Result launch(const Words& args);
+    Result addApp(const Words& args);
+    Result operateControl(const std::string& operation, const Words& args);
+    // A program's window by its number, or its newest window (the sheet in
+    // front); null with *problem.
+    const machine::ScreenWindow* windowOf(const std::string& word, std::string* problem) const;
     Result open(const Words& args);
     Result quit(const Words& args);
     Result front(const Words& args);

@@ -82,6 +82,9 @@ inline constexpr Operation<IOReturnCode(std::uint64_t, std::string, Value)> entr
 // that is not the HID system.
 inline constexpr Operation<IOReturnCode(std::uint64_t, std::uint64_t, std::string, double)> hidSetAcceleration {
     "hid.setAcceleration", {"entry", "connection", "key", "value"}};
+// The system's double-click interval in seconds (the private
+// setDoubleClickThresholdLevel); false when refused.
+inline constexpr Operation<bool(double)> hidSetDoubleClickThreshold {"hid.setDoubleClickThreshold", {"seconds"}};
 
 // ---- the configuration store. Watchers hear the name of every key changed.
 inline constexpr Operation<Value(std::string)> storeValue {"store.value", {"key"}};
@@ -154,8 +157,13 @@ inline constexpr Operation<Outcome<ExitStatus, std::string>(OpenArguments)> runO
 // it sits on, title, message, and buttons as an array of {Title, Enabled});
 // only the program that opened a window changes or closes it, and its
 // windows go when it leaves.
-inline constexpr Subscription<void(), void(std::uint64_t, std::string)> windowPresses {
-    {"windows.addPressListener"}, {"windows.removePressListener", {"listener"}}, "windowPress", {"window", "button"}};
+// A press carries the operation "press" and the button's title as the
+// control; the operator's other operations on controls are numbered, and
+// the program answers each with windows.answer.
+inline constexpr Subscription<void(), void(std::uint64_t, std::string, std::string, std::string, std::uint64_t)> windowPresses {
+    {"windows.addPressListener"}, {"windows.removePressListener", {"listener"}}, "windowPress",
+    {"window", "operation", "control", "value", "serial"}};
+inline constexpr Operation<bool(std::uint64_t, std::string)> windowAnswer {"windows.answer", {"serial", "outcome"}};
 inline constexpr Operation<std::uint64_t(int, std::uint64_t, std::string, std::uint64_t, std::string, std::string, Value)> windowOpen {
     "windows.open", {"pid", "listener", "kind", "parent", "title", "message", "buttons"}};
 inline constexpr Operation<bool(std::uint64_t, std::string, std::string, Value)> windowUpdate {

@@ -109,6 +109,7 @@ void definePerformers(PerformerTable& t)
             auto* hid = dynamic_cast<HIDSystem*>(modelOf(m, entry));
             return hid ? hid->setAcceleration(connection, key, value) : kIOReturnBadArgument;
         });
+    t.perform(ops::hidSetDoubleClickThreshold, [](Machine& m, Caller&, double seconds) { return m.hidSystem().setDoubleClickThreshold(seconds); });
 
     // ---- the configuration store
     t.perform(ops::storeValue, [](Machine& m, Caller&, const std::string& key) { return m.dynamicStore().value(key); });
@@ -219,6 +220,10 @@ void definePerformers(PerformerTable& t)
         [](Machine& m, Caller& c, std::uint64_t id, const std::string& title, const std::string& message, const Value& buttons) {
             return c.holds({ops::windowOpen.name(), id}) && m.windows().update(id, title, message, screenButtons(buttons));
         });
+    t.perform(ops::windowAnswer, [](Machine& m, Caller& c, std::uint64_t serial, const std::string& outcome) {
+        // Only the program that was asked answers.
+        return m.windows().answer(serial, c.machinePid(), outcome);
+    });
     t.perform(ops::windowClose, [](Machine& m, Caller& c, std::uint64_t id) { return c.letGo({ops::windowOpen.name(), id}) && m.windows().close(id); });
 
     // ---- alerts to the person at the console

@@ -5,7 +5,7 @@
 namespace {
 
 struct Presses {
-    std::function<void(std::uint64_t, const std::string&)> handler;
+    ScreenWindows::PressHandler handler;
     std::uint64_t registration = 0;
 };
 
@@ -27,7 +27,7 @@ Value encode(const std::vector<ScreenButtonState>& buttons)
 
 namespace ScreenWindows {
 
-void setPressHandler(std::function<void(std::uint64_t, const std::string&)> handler)
+void setPressHandler(PressHandler handler)
 {
     presses().handler = std::move(handler);
 }
@@ -38,10 +38,11 @@ std::uint64_t open(const std::string& kind, std::uint64_t parent, const std::str
     auto& link = MachineLink::shared();
     Presses& state = presses();
     if (!state.registration && state.handler) {
-        state.registration = link.subscribe(ops::windowPresses, [](std::uint64_t window, const std::string& button) {
-            if (presses().handler)
-                presses().handler(window, button);
-        });
+        state.registration = link.subscribe(ops::windowPresses,
+            [](std::uint64_t window, const std::string& operation, const std::string& control, const std::string& value, std::uint64_t serial) {
+                if (presses().handler)
+                    presses().handler(window, operation, control, value, serial);
+            });
     }
     return link.call(ops::windowOpen, link.program().pid, state.registration, kind, parent, title, message, encode(buttons));
 }
@@ -49,6 +50,11 @@ std::uint64_t open(const std::string& kind, std::uint64_t parent, const std::str
 void update(std::uint64_t window, const std::string& title, const std::string& message, const std::vector<ScreenButtonState>& buttons)
 {
     MachineLink::shared().call(ops::windowUpdate, window, title, message, encode(buttons));
+}
+
+void answer(std::uint64_t serial, const std::string& outcome)
+{
+    MachineLink::shared().call(ops::windowAnswer, serial, outcome);
 }
 
 void close(std::uint64_t window)

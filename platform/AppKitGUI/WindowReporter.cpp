@@ -3,10 +3,17 @@
 #include "AppKit/ScreenWindows.h"
 
 #include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QComboBox>
+#include <QListWidget>
+#include <QStandardItemModel>
+#include <QTabWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QPushButton>
 #include <QWidget>
+
+#include <utility>
 
 namespace {
 
@@ -54,7 +61,10 @@ std::string titleOfWindow(const QWidget* window)
 WindowReporter::WindowReporter()
 {
     qApp->installEventFilter(this);
-    ScreenWindows::setPressHandler([this](std::uint64_t window, const std::string& button) { pressed(window, button); });
+    ScreenWindows::setPressHandler(
+        [this](std::uint64_t window, const std::string& operation, const std::string& control, const std::string& value, std::uint64_t serial) {
+            pressed(window, operation, control, value, serial);
+        });
 }
 
 WindowReporter::~WindowReporter()
@@ -117,6 +127,10 @@ void WindowReporter::reportShown(QWidget* window)
     std::uint64_t id = ScreenWindows::open(kind, parent, title, message, buttons);
     if (id)
         reported_[window] = {window, id, stateOf(title, message, buttons)};
+    // A control that brought up a sheet has done what it does; the sheet
+    // may now run modally until someone answers it.
+    if (std::uint64_t serial = std::exchange(inFlight_, 0))
+        ScreenWindows::answer(serial, "done");
 }
 
 void WindowReporter::refresh(QWidget* window)
@@ -143,16 +157,109 @@ void WindowReporter::reportGone(QWidget* window)
     ScreenWindows::close(id);
 }
 
-void WindowReporter::pressed(std::uint64_t id, const std::string& title)
+void WindowReporter::pressed(
+    std::uint64_t id, const std::string& operation, const std::string& control, const std::string& value, std::uint64_t serial)
 {
-    for (auto& [key, reported] : reported_) {
-        if (reported.id != id || !reported.window)
-            continue;
-        for (QPushButton* button : reported.window->findChildren<QPushButton*>()) {
-            if (button->window() == reported.window && button->isVisible() && button->isEnabled() && titleOf(button) == title) {
+    QWidget* window = nullptr;
+    for (auto& [key, reported] : reported_)
+        if (reported.id == id && reported.window)
+            window = reported.window;
+    if (operation == "press") {
+        for (QPushButton* button : window ? window->findChildren<QPushButton*>() : QList<QPushButton*>()) {
+            if (button->window() == window && button->isVisible() && button->isEnabled() && titleOf(button) == control) {
                 button->click();
                 return;
             }
         }
+        return;
     }
+    if (!serial)
+        return;
+    if (!window) {
+        ScreenWindows::answer(serial, "the window is gone");
+        return;
+    }
+    inFlight_ = serial;
+    std::string outcome = operate(window, operation, control, value);
+    if (std::exchange(inFlight_, 0) == serial)
+        ScreenWindows::answer(serial, outcome);
+}
+
+std::string WindowReporter::operate(QWidget* window, const std::string& operation, const std::string& name, const std::string& value)
+{
+    const QString wanted = QString::fromStdString(name);
+    QWidget* control = nullptr;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (widget->window() != window)
+            continue;
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        if (widget->objectName() == wanted || (button && titleOf(button) == name)) {
+            control = widget;
+            break;
+        }
+    }
+    const std::string quotedName = "\"" + name + "\"";
+    if (!control)
+        return "no control " + quotedName + " in this window";
+    if (!control->isVisible())
+        return quotedName + " is not shown";
+    if (!control->isEnabled())
+        return quotedName + " is disabled";
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != window)
+        return quotedName + " is under \"" + titleOfWindow(modal) + "\"";
+    const QString item = QString::fromStdString(value);
+    if (operation == "click") {
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        if (!button)
+            return quotedName + " is not a button";
+        button->click();
+        return "done";
+    }
+    if (operation == "choose") {
+        if (auto* popUp = qobject_cast<QComboBox*>(control)) {
+            const int index = popUp->findText(item, Qt::MatchExactly);
+            if (index < 0)
+                return quotedName + " has no item \"" + value + "\"";
+            auto* model = qobject_cast<QStandardItemModel*>(popUp->model());
+            if (model && model->item(index) && !model->item(index)->isEnabled())
+                return "the item \"" + value + "\" of " + quotedName + " is disabled";
+            popUp->setCurrentIndex(index);
+            emit popUp->activated(index);
+            return "done";
+        }
+        if (auto* tabs = qobject_cast<QTabWidget*>(control)) {
+            for (int index = 0; index < tabs->count(); ++index) {
+                QString title = tabs->tabText(index);
+                if (title.remove(QLatin1Char('&')) == item) {
+                    tabs->setCurrentIndex(index);
+                    return "done";
+                }
+            }
+            return quotedName + " has no tab \"" + value + "\"";
+        }
+        if (auto* list = qobject_cast<QListWidget*>(control)) {
+            QList<QListWidgetItem*> found = list->findItems(item, Qt::MatchExactly);
+            if (found.isEmpty())
+                return quotedName + " has no entry \"" + value + "\"";
+            list->setCurrentItem(found.front());
+            emit list->itemActivated(found.front());
+            return "done";
+        }
+        return quotedName + " has no items to choose from";
+    }
+    if (operation == "slide") {
+        auto* slider = qobject_cast<QAbstractSlider*>(control);
+        if (!slider)
+            return quotedName + " is not a slider";
+        bool number = false;
+        const int to = item.toInt(&number);
+        if (!number || to < slider->minimum() || to > slider->maximum())
+            return "\"" + value + "\" is not a value of " + quotedName + " (" + std::to_string(slider->minimum()) + " to "
+                + std::to_string(slider->maximum()) + ")";
+        slider->setSliderDown(true);
+        slider->setValue(to);
+        slider->setSliderDown(false);
+        return "done";
+    }
+    return "unknown operation \"" + operation + "\"";
 }

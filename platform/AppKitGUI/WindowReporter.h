@@ -9,6 +9,16 @@
 // window hidden or destroyed goes off the machine's screen. A press the
 // machine passes on (its "press" verb) clicks the window's enabled button
 // of that title, as a person's click would.
+//
+// The operator's other requests work one control of the window, found by
+// its outlet name (object name) or its title, as a person would and no
+// further: "click" a button or check box, "choose" an item of a pop-up, a
+// tab of a tab view or an entry of a list (opening it, as a double click
+// does), "slide" a slider to a value. A control that is hidden, disabled,
+// under a modal sheet or panel, a disabled item or a value out of range is
+// refused. Each request is answered "done" once the control has acted, or
+// as soon as it shows a sheet or panel (which may run modally until the
+// operator answers it), or with why not.
 #pragma once
 
 #include <QObject>
@@ -45,7 +55,10 @@ private:
     };
     void reportShown(QWidget* window);
     void reportGone(QWidget* window);
-    void pressed(std::uint64_t id, const std::string& button);
+    void pressed(std::uint64_t id, const std::string& operation, const std::string& control, const std::string& value, std::uint64_t serial);
+    // "done", or why the request was refused.
+    std::string operate(QWidget* window, const std::string& operation, const std::string& control, const std::string& value);
 
     std::map<const QWidget*, Reported> reported_;
+    std::uint64_t inFlight_ = 0; // the request being carried out
 };

@@ -38,10 +38,18 @@ SInt32 CFUserNotificationDisplayAlert(CFTimeInterval timeout, CFOptionFlags flag
     auto& link = MachineLink::shared();
     std::optional<std::string> pressed;
     std::uint64_t window = 0;
-    std::uint64_t registration = link.subscribe(ops::windowPresses, [&pressed, &window](std::uint64_t on, const std::string& button) {
-        if (on == window && !pressed)
-            pressed = button;
-    });
+    std::uint64_t registration = link.subscribe(ops::windowPresses,
+        [&pressed, &window](std::uint64_t on, const std::string& operation, const std::string& button, const std::string&, std::uint64_t serial) {
+            // An alert has only its buttons: the operator's other requests
+            // are answered with what a person would find.
+            if (operation != "press") {
+                if (serial)
+                    MachineLink::shared().call(ops::windowAnswer, serial, std::string("an alert has only its buttons"));
+                return;
+            }
+            if (on == window && !pressed)
+                pressed = button;
+        });
     auto shown = link.call(ops::userNotificationDisplay, registration, static_cast<std::uint32_t>(flags & 3),
         localized(bundle, alertHeader), localized(bundle, alertMessage), buttons);
     window = shown.value;

@@ -68,3 +68,47 @@ NSFileManager* NSFileManager::defaultManager()
     static NSFileManager manager;
     return MachineLink::shared().take("NSFileManager") ? nullptr : &manager;
 }
+
+std::string lastPathComponent(const std::string& path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    auto slash = trimmed.rfind('/');
+    return slash == std::string::npos || trimmed == "/" ? trimmed : trimmed.substr(slash + 1);
+}
+
+Value fileAttributesAtPathTraverseLink(const std::string& systemPath)
+{
+    bool folder = false;
+    if (!fileExistsAtPath(systemPath, &folder))
+        return Value();
+    Value attributes = Value::dictionary({{"NSFileType", folder ? "NSFileTypeDirectory" : "NSFileTypeRegular"}});
+    if (!folder)
+        return attributes;
+    // "APPL" then the creator; a file that says anything else carries none.
+    constexpr std::size_t kPkgInfoSize = 8;
+    std::optional<std::string> pkgInfo = contentsAtPath(systemPath + "/Contents/PkgInfo", 64);
+    if (pkgInfo && pkgInfo->size() >= kPkgInfoSize && pkgInfo->compare(0, 4, "APPL") == 0) {
+        std::uint32_t code = 0;
+        for (std::size_t i = 4; i < kPkgInfoSize; ++i)
+            code = (code << 8) | static_cast<unsigned char>((*pkgInfo)[i]);
+        attributes.set("NSFileHFSCreatorCode", static_cast<long long>(code));
+    }
+    return attributes;
+}
+
+std::string NSFileTypeForHFSTypeCode(std::uint32_t code)
+{
+    if (code == 0)
+        return "''";
+    std::string out = "'";
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += static_cast<char>((code >> shift) & 0xFF);
+    return out + "'";
+}
+
+std::string displayNameAtPath(const std::string& systemPath)
+{
+    return lastPathComponent(systemPath);
+}

@@ -2,7 +2,10 @@
 // the machine's disk root), and "~user" expansion through its user table.
 #pragma once
 
+#include "Foundation/Value.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -30,3 +33,21 @@ public:
     bool fileExistsAtPath(const std::string& systemPath) const { return ::fileExistsAtPath(systemPath); }
     bool removeFileAtPath(const std::string& systemPath) const { return ::removeFileAtPath(systemPath); }
 };
+// NSString lastPathComponent: "/Applications/Safari.app" -> "Safari.app".
+std::string lastPathComponent(const std::string& path);
+
+// NSFileManager fileAttributesAtPath:traverseLink:YES: a dictionary with
+// NSFileType ("NSFileTypeDirectory", "NSFileTypeRegular", ...) and, where
+// the item has one, NSFileHFSCreatorCode (a number); nil when nothing is
+// there. An application bundle's creator code is the one its
+// Contents/PkgInfo gives ("APPL" and four characters), as the Finder shows
+// it for a bundle.
+Value fileAttributesAtPathTraverseLink(const std::string& systemPath);
+
+// NSFileTypeForHFSTypeCode: the code's four characters between single
+// quotes ('ABCD'); a code of 0 gives "''".
+std::string NSFileTypeForHFSTypeCode(std::uint32_t code);
+
+// NSFileManager displayNameAtPath: the name the Finder shows, here the
+// last path component with its extension.
+std::string displayNameAtPath(const std::string& systemPath);

@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSlider>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -143,6 +144,15 @@ void PaneTest::choose(const std::string& name, int index)
     if (popUp && isPopUpItemEnabled(popUp, index)) {
         popUp->setCurrentIndex(index);
         emit popUp->activated(index);
+    }
+}
+
+void PaneTest::slide(const std::string& name, int value)
+{
+    if (auto* slider = qobject_cast<QSlider*>(outlet(name)); slider && slider->isEnabled()) {
+        slider->setSliderDown(true);
+        slider->setValue(value);
+        slider->setSliderDown(false);
     }
 }
 

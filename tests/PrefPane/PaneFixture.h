@@ -46,7 +46,10 @@ protected:
     // ---- widgets by outlet name (the main view and the two sheets)
     QWidget* outlet(const std::string& name) const;
     void click(const std::string& name);
+    // Chooses an item as a person can: a disabled one is not taken.
     void choose(const std::string& name, int index);
+    // Drags a slider to a value.
+    void slide(const std::string& name, int value);
     bool isEnabled(const std::string& name) const;
     TextColour textColour(const std::string& name) const;
     std::string text(const std::string& name) const;

@@ -11,7 +11,9 @@
 
 #include "AppKitGUI/WindowReporter.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QFont>
 #include <QImage>
@@ -59,6 +61,12 @@ protected:
             painter.setPen(QColor(130, 130, 130));
             painter.drawRect(QRect(x, -1, drawn.width() - 1, drawn.height()));
         }
+        saveImage(name, image);
+    }
+    void saveImage(const std::string& name, const QImage& image)
+    {
+        const char* folder = std::getenv("ARVEL_SCREENSHOT_FOLDER");
+        ASSERT_NE(folder, nullptr) << "ARVEL_SCREENSHOT_FOLDER names the folder for the pictures";
         const std::string path = std::string(folder) + "/" + name + ".png";
         EXPECT_TRUE(image.save(QString::fromStdString(path), "PNG")) << path;
     }
@@ -76,9 +84,24 @@ protected:
     }
 };
 
+// Settings as someone who has used the pane leaves them: every tab shows
+// values of its own, not the interface file's.
+const Value kAliceSettings = Value::dictionary({{"PrefsVersion", 4}, {"Button", Value::dictionary({{"Action", 2}})},
+    {"Tap", Value::dictionary({{"Action", 1}, {"Gesture", 1}})}, {"MouseKeepMoving", true}, {"MoveToDefaultButton", true},
+    {"VerticalScrollEdge", 1}, {"VerticalScrollEdgeSize", 12}, {"VerticalScrollScale", 10}, {"HorizontalScrollEdge", 0},
+    {"ScrollKeepMoving", true}, {"NWCorner", Value::dictionary({{"Action", 1}, {"Data", 0x10000 | 0x80000}})},
+    {"NECorner", Value::dictionary({{"Action", 7}, {"Data", 0x20000 | 49}})}, {"SWCorner", Value::dictionary({{"Action", 3}})},
+    {"SECorner", Value::dictionary({{"Action", 6}})}, {"CornerSize", 18}, {"IgnoreWhileTyping", true}, {"IgnoreWhileTypingMS", 800},
+    {"ConvertOffAxis", true}, {"TapThreshold", 24}, {"AccelerationCurve", 1},
+    {"ApplicationSet", Value::dictionary({{"com.apple.Safari", Value::dictionary({{"ApplicationName", "Safari.app"}})},
+                           {"com.apple.mail", Value::dictionary({{"ApplicationName", "Mail.app"}})},
+                           {"'ABCD'Old.app", Value::dictionary({{"ApplicationName", "Old.app"}})}})}});
+
 TEST_F(PaneScreenshots, EachTabOfTheUsablePane)
 {
     calibrated();
+    world.writeUserSettings("alice", kAliceSettings);
+    world.writeUserGlobalPreferences("alice", Value::dictionary({{"com.apple.trackpad.scaling", 0.875}, {"com.apple.mouse.doubleClickThreshold", 0.8}}));
     startDaemon();
     world.setSystemVersion(0x1039);
     world.setAccessibility(true);
@@ -92,6 +115,32 @@ TEST_F(PaneScreenshots, EachTabOfTheUsablePane)
         save("pane-" + tabs->tabText(tab).toLower().replace(QLatin1Char(' '), QLatin1Char('-')).toStdString());
     }
     tabs->setCurrentIndex(0);
+}
+
+TEST_F(PaneScreenshots, TheApplicationSetPopUp)
+{
+    calibrated();
+    world.writeUserSettings("alice", kAliceSettings);
+    startDaemon();
+    world.setAccessibility(true);
+    loadPane();
+    showPane();
+    qobject_cast<QTabWidget*>(outlet("mainPrefTabs"))->setCurrentIndex(2);
+    auto* popUp = qobject_cast<QComboBox*>(outlet("applicationSet"));
+    choose("applicationSet", 4);
+    ASSERT_EQ(popUp->currentText().toStdString(), "Safari");
+    // The list as it drops from the pop-up, drawn where it opens.
+    popUp->showPopup();
+    QWidget* list = popUp->view()->window();
+    QImage image = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&image);
+    QPoint at = popUp->mapTo(window.get(), QPoint(0, popUp->height()));
+    painter.drawPixmap(at, list->grab());
+    painter.setPen(QColor(130, 130, 130));
+    painter.drawRect(QRect(at, list->size() - QSize(1, 1)));
+    painter.end();
+    popUp->hidePopup();
+    saveImage("pane-application-sets", image);
 }
 
 TEST_F(PaneScreenshots, TheDaemonIsNotAvailable)
@@ -110,6 +159,7 @@ TEST_F(PaneScreenshots, TheDaemonIsNotAvailable)
 
 TEST_F(PaneScreenshots, TheCalibrationSheetHalfwayThrough)
 {
+    world.writeUserSettings("alice", kAliceSettings);
     startDaemon();
     world.setAccessibility(true);
     loadPane();

@@ -509,4 +509,41 @@ TEST_F(AnInstalledSystem, SystemPreferencesShowsThePaneAndSaysWhenTheDaemonIsGon
         << system->ok({"show", "windows"});
 }
 
+// The daemon killed while alice calibrates: the driver leaves calibration
+// mode with the daemon's connection, the pane answers Cancel as ever, keeps
+// its window and stores nothing.
+TEST_F(AnInstalledSystem, ADaemonKilledWhileTheCalibrationSheetIsUpLeavesNoCalibrationRunning)
+{
+    ASSERT_TRUE(bootInstalled(false));
+    ASSERT_EQ(std::system(("chown -R 501:20 '" + system->root() + "/Users/alice'").c_str()), 0);
+    loginAlice();
+    system->ok({"accessibility", "on"});
+    system->ok({"open", "/Library/PreferencePanes/Arvel.prefPane"});
+    ASSERT_TRUE(wait({"window", "Arvel"}));
+    auto answered = [&](const InstalledSystem::Words& request) {
+        const std::string sent = system->ok(request);
+        const std::string serial = sent.substr(8, sent.find(':') - 8);
+        std::string answer;
+        eventually([&] { return (answer = system->ok({"show", "answer", serial})) != "pending\n"; });
+        return answer;
+    };
+    EXPECT_EQ(answered({"choose", "System Preferences", "mainPrefTabs", "Advanced"}), "done\n");
+    EXPECT_EQ(answered({"click", "System Preferences", "reCalibrate"}), "done\n");
+    ASSERT_TRUE(wait({"window", "Calibrate the trackpad"}));
+    auto calibrating = [&](const char* mode) { return system->ok({"show", "driver"}).find(std::string("calibration mode: ") + mode + ",") != std::string::npos; };
+    EXPECT_TRUE(calibrating("on")) << system->ok({"show", "driver"});
+    system->ok({"finger", "10", "10"});
+    system->ok({"finger", "2990", "2390"});
+
+    system->ok({"quit", "2"});
+    ASSERT_TRUE(wait({"no-process", "Arvel"}));
+    EXPECT_TRUE(eventually([&] { return calibrating("off"); })) << system->ok({"show", "driver"});
+    system->ok({"press", "System Preferences", "Cancel"});
+    EXPECT_TRUE(eventually([&] { return system->ok({"show", "windows"}).find("sheet") == std::string::npos; })) << system->ok({"show", "windows"});
+    EXPECT_EQ(system->ok({"check", "process", "System Preferences"}), "yes\n");
+    std::string calibration;
+    ASSERT_TRUE(system->defaults({"--any-user", "read", "-currentHost", "com.tessmoor.Arvel", "Calibration"}, &calibration));
+    EXPECT_EQ(calibration, "{MaxX = 2900; MaxY = 2320; MinX = 100; MinY = 80; }\n");
+}
+
 } // namespace

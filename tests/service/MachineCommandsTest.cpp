@@ -7,11 +7,14 @@
 
 #include "Carbon/Gestalt.h"
 #include "IOKit/IOReturn.h"
+#include "Paths/DiskRoot.h"
+#include "machine/ApplicationBundle.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -479,7 +482,7 @@ TEST_F(MachineCommandsTest, ShowsHowManyPerApplicationDictionariesTheDriverGotAn
     m.driver().unload();
     m.driver().load();
     EXPECT_EQ(ok({"show", "driver-writes"}), "0 per-application dictionaries\n");
-    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link");
+    EXPECT_EQ(refused({"show", "driver-writes", "now"}), "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N");
     EXPECT_TRUE(logLines().empty()) << "looking changes nothing";
 }
 
@@ -675,8 +678,8 @@ TEST_F(MachineCommandsTest, BadWordsAnswerWhatIsWrongAndChangeNothing)
         {{"wake"}, "the machine is already awake: only a machine that sleeps can wake"},
         {{"load-driver", "x"}, "usage: load-driver"},
         {{"unload-driver"}, "the driver is not loaded"},
-        {{"show"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link"},
-        {{"show", "everything"}, "usage: show driver|driver-writes|hid|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link"},
+        {{"show"}, "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N"},
+        {{"show", "everything"}, "usage: show driver|driver-writes|hid|hid-writes|pointer|processes|sessions|console [PROGRAM]|alerts|power|windows|link|answer N"},
         {{"log", "--since"}, "usage: log [--since N] [--time]"},
         {{"log", "--since", "-2"}, "--since takes a line number (0 or more)"},
         {{"check"}, "usage: check log TEXT | process NAME | no-process NAME | window TITLE | driver-app-writes N | pointer-warps N | power-acknowledged"},
@@ -709,9 +712,10 @@ TEST_F(MachineCommandsTest, ShowsTheGUIProgramsWindowsAndPressesTheirButtonsByTi
 {
     int host = m.processes().launch({"System Preferences", "com.apple.systempreferences", "/Applications/System Preferences.app", "sprf", 0}).pid;
     std::vector<std::string> presses;
-    std::uint64_t listener = m.windows().addPressListener([&](std::uint64_t window, const std::string& button) {
-        presses.push_back(std::to_string(window) + " " + button);
-    });
+    std::uint64_t listener = m.windows().addPressListener(
+        [&](std::uint64_t window, const std::string&, const std::string& button, const std::string&, std::uint64_t) {
+            presses.push_back(std::to_string(window) + " " + button);
+        });
     EXPECT_EQ(ok({"show", "windows"}), "windows: none\n");
     EXPECT_EQ(ok({"check", "window", "Arvel"}), "no\n");
     std::uint64_t window = m.windows().open({0, host, "window", 0, "Arvel", "", {{"Calibrate…", true}}, listener});
@@ -735,6 +739,46 @@ TEST_F(MachineCommandsTest, ShowsTheGUIProgramsWindowsAndPressesTheirButtonsByTi
     EXPECT_EQ(refused({"press", "1"}), "usage: press WINDOW|PROGRAM TITLE");
     // Pressing answers what a person did; the mouse verb stays as it was.
     EXPECT_EQ(ok({"press"}), "mouse button down at (0, 0)\n");
+}
+
+TEST_F(MachineCommandsTest, WorksAProgramsControlsThroughItAndReadsBackWhatCameOfIt)
+{
+    int host = m.processes().launch({"System Preferences", "com.apple.systempreferences", "/Applications/System Preferences.app", "sprf", 0}).pid;
+    std::vector<std::string> asked;
+    std::uint64_t listener = m.windows().addPressListener(
+        [&](std::uint64_t window, const std::string& operation, const std::string& control, const std::string& value, std::uint64_t serial) {
+            asked.push_back(std::to_string(window) + " " + operation + " " + control + " " + value + " " + std::to_string(serial));
+        });
+    m.windows().open({0, host, "window", 0, "Arvel", "", {}, listener});
+    EXPECT_EQ(ok({"choose", "System Preferences", "trackpadTap", "Clicks"}), "request 1: choose \"trackpadTap\" \"Clicks\" on window 1 \"Arvel\"\n");
+    EXPECT_EQ(ok({"slide", "1", "trackSpeed", "7"}), "request 2: slide \"trackSpeed\" \"7\" on window 1 \"Arvel\"\n");
+    EXPECT_EQ(asked, (std::vector<std::string> {"1 choose trackpadTap Clicks 1", "1 slide trackSpeed 7 2"}));
+    EXPECT_EQ(ok({"show", "answer", "1"}), "pending\n");
+    // Only the program asked answers, and once.
+    EXPECT_FALSE(m.windows().answer(1, host + 1, "done"));
+    EXPECT_TRUE(m.windows().answer(1, host, "done"));
+    EXPECT_FALSE(m.windows().answer(1, host, "again"));
+    EXPECT_TRUE(m.windows().answer(2, host, "\"7\" is not a value of \"trackSpeed\""));
+    EXPECT_EQ(ok({"show", "answer", "1"}), "done\n");
+    EXPECT_EQ(ok({"show", "answer", "2"}), "\"7\" is not a value of \"trackSpeed\"\n");
+    EXPECT_EQ(refused({"show", "answer", "9"}), "no request 9");
+    EXPECT_EQ(refused({"click", "System Preferences"}), "usage: click WINDOW|PROGRAM CONTROL");
+    EXPECT_EQ(refused({"click", "Finder", "OK"}), "no process named \"Finder\"");
+}
+
+TEST_F(MachineCommandsTest, AddAppLaysOutBundlesWithAndWithoutIdentifierAndCreator)
+{
+    EXPECT_EQ(ok({"add-app", "/Applications/Old.app", "--creator", "ABCD"}), "laid out \"/Applications/Old.app\" creator 'ABCD'\n");
+    EXPECT_EQ(ok({"add-app", "/Applications/Safari.app", "--id", "com.apple.Safari"}), "laid out \"/Applications/Safari.app\" (com.apple.Safari)\n");
+    std::string problem;
+    auto safari = machine::ApplicationBundle::read("/Applications/Safari.app", &problem);
+    ASSERT_TRUE(safari) << problem;
+    EXPECT_EQ(safari->identifier(), "com.apple.Safari");
+    std::ifstream pkgInfo(hostPath("/Applications/Old.app/Contents/PkgInfo"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(pkgInfo), {}), "APPLABCD");
+    EXPECT_EQ(refused({"add-app", "/Applications/Old.app"}), "\"/Applications/Old.app\" is there already");
+    EXPECT_EQ(refused({"add-app", "/Applications/New.app", "--creator", "ABC"}), "a creator code has four characters, not \"ABC\"");
+    EXPECT_EQ(refused({"add-app", "Relative"}), "\"Relative\" is no absolute path of an application bundle (NAME.app)");
 }
 
 } // namespace
