@@ -101,8 +101,15 @@ bool WindowReporter::eventFilter(QObject* watched, QEvent* event)
     case QEvent::EnabledChange:
     case QEvent::WindowTitleChange:
     case QEvent::DynamicPropertyChange:
-        if (reported_.count(widget->window()))
-            refresh(widget->window());
+        // While a request is carried out, a window changes many times (a
+        // control greys its dependants one by one): it is told once, when
+        // the request is done, so that what the request does comes first.
+        if (reported_.count(widget->window())) {
+            if (inFlight_)
+                changed_.insert(widget->window());
+            else
+                refresh(widget->window());
+        }
         break;
     default:
         break;
@@ -124,6 +131,8 @@ void WindowReporter::reportShown(QWidget* window)
         parent = idOf(under->window());
     std::string title = titleOfWindow(window), message = stringProperty(window, kMessageProperty);
     auto buttons = buttonsOf(window);
+    // What changed before it is told first, in order.
+    flushChanged();
     std::uint64_t id = ScreenWindows::open(kind, parent, title, message, buttons);
     if (id)
         reported_[window] = {window, id, stateOf(title, message, buttons)};
@@ -149,6 +158,7 @@ void WindowReporter::refresh(QWidget* window)
 
 void WindowReporter::reportGone(QWidget* window)
 {
+    changed_.erase(window);
     auto it = reported_.find(window);
     if (it == reported_.end())
         return;
@@ -181,8 +191,18 @@ void WindowReporter::pressed(
     }
     inFlight_ = serial;
     std::string outcome = operate(window, operation, control, value);
-    if (std::exchange(inFlight_, 0) == serial)
+    const bool stillOurs = std::exchange(inFlight_, 0) == serial;
+    flushChanged();
+    if (stillOurs)
         ScreenWindows::answer(serial, outcome);
+}
+
+void WindowReporter::flushChanged()
+{
+    std::set<QWidget*> changed;
+    changed.swap(changed_);
+    for (QWidget* window : changed)
+        refresh(window);
 }
 
 std::string WindowReporter::operate(QWidget* window, const std::string& operation, const std::string& name, const std::string& value)

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 class QWidget;
@@ -61,4 +62,6 @@ private:
 
     std::map<const QWidget*, Reported> reported_;
     std::uint64_t inFlight_ = 0; // the request being carried out
+    std::set<QWidget*> changed_;  // windows changed while it was
+    void flushChanged();
 };

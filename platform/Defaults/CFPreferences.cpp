@@ -34,7 +34,7 @@ std::string pathInHome(std::string_view applicationID, std::string_view home, st
     else
         return {};
     std::string_view name = applicationID == kCFPreferencesAnyApplication ? ".GlobalPreferences" : applicationID;
-    return preferenceDomainPath(home, name, byHost, MachineLink::shared().call(ops::hostIdentifier));
+    return preferenceDomainPath(home, name, byHost, MachineLink::shared().hostIdentifier());
 }
 
 Domain domainFor(std::string_view applicationID, std::string_view userName, std::string_view hostName)

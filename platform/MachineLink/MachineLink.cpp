@@ -67,6 +67,30 @@ std::string MachineLink::expandTilde(const std::string& path)
 
 std::string MachineLink::effectiveUserHome()
 {
-    std::optional<User> user = call(ops::userWithId, program().effectiveUid);
+    std::optional<User> user = userWithId(program().effectiveUid);
     return user ? user->home : std::string();
+}
+
+std::optional<MachineLink::User> MachineLink::userWithId(std::uint32_t uid)
+{
+    if (identityIsLifelong()) {
+        if (auto known = users_.find(uid); known != users_.end())
+            return known->second;
+    }
+    std::optional<User> user = call(ops::userWithId, uid);
+    // Kept only for a real program, and only so many: a program that asks
+    // for every id there is keeps asking.
+    if (user && identityIsLifelong() && users_.size() < 64)
+        users_.emplace(uid, *user);
+    return user;
+}
+
+std::string MachineLink::hostIdentifier()
+{
+    if (identityIsLifelong() && !hostIdentifier_.empty())
+        return hostIdentifier_;
+    std::string identifier = call(ops::hostIdentifier);
+    if (identityIsLifelong())
+        hostIdentifier_ = identifier;
+    return identifier;
 }

@@ -102,6 +102,10 @@ public:
     // The effective user's home folder (system path), empty when the id has
     // no user.
     std::string effectiveUserHome();
+    // The machine's users never change once made, and its host identifier
+    // never: a real program asks for each once.
+    std::optional<User> userWithId(std::uint32_t uid);
+    std::string hostIdentifier();
 
 protected:
     // The operation with its typed arguments (the row's std::tuple) and
@@ -121,4 +125,6 @@ private:
     std::uint64_t callsMade_ = 0;
     int sessionPid_ = 0;
     std::uint32_t session_ = 0;
+    std::map<std::uint32_t, User> users_; // only users that exist, a few
+    std::string hostIdentifier_;
 };

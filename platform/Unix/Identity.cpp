@@ -156,7 +156,7 @@ int setgroups(const std::vector<gid_t>& groups)
 
 std::optional<Passwd> getpwuid(uid_t uid)
 {
-    auto user = MachineLink::shared().call(ops::userWithId, uid);
+    auto user = MachineLink::shared().userWithId(uid);
     if (!user)
         return std::nullopt;
     return Passwd {user->name, user->uid, user->gid, user->home};
