@@ -1,4 +1,5 @@
 #include "service/HostPrograms.h"
+#include "service/ProcStat.h"
 
 #include "Bus/MessageBus.h"
 #include "Environment/Environment.h"
@@ -289,8 +290,7 @@ std::vector<int> HostPrograms::descendants()
             long pid = std::strtol(entry->d_name, &end, 10);
             if (pid <= 0 || *end)
                 continue;
-            std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-            std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+            const std::string text = procStatOf(entry->d_name);
             // "pid (command) state ppid ...": the command may hold anything,
             // so the fields are read after its last ')'.
             std::size_t close = text.rfind(')');

@@ -8,6 +8,7 @@
 #include "MachineLink/MachineLinkProtocol.h"
 #include "machine/Machine.h"
 #include "machine/link/PerformerTable.h"
+#include "service/ProcStat.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -20,8 +21,7 @@ namespace {
 // The parent of a host process, 0 when it cannot be read.
 int hostParentPid(int pid)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string text = procStatOf(std::to_string(pid));
     // "pid (command) state ppid ...": the command may hold anything.
     std::size_t close = text.rfind(')');
     if (close == std::string::npos)
