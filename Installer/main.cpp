@@ -13,33 +13,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-int endPipe[2] = {-1, -1};
-
-void askToEnd(int)
-{
-    char byte = 1;
-    [[maybe_unused]] auto written = write(endPipe[1], &byte, 1);
-}
-
-} // namespace
 
 int main()
 {
-    setLogChannel(LogChannel::Console);
-    setLogProcessName("installer");
-    if (!environmentValue(kQtPlatformVariable) && !environmentValue(kDisplayVariable) && !environmentValue(kWaylandDisplayVariable))
-        setenv(kQtPlatformVariable, "offscreen", 1);
+    GUIApplication::prepareProgram("installer");
 
     GUIApplication application;
-    if (pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        std::signal(SIGTERM, askToEnd);
-        std::signal(SIGINT, askToEnd);
-        RunLoop::current().addFileDescriptorSource(
-            FileDescriptorSource::create(endPipe[0], FileDescriptorSource::Readable, [&application](int, int) { application.terminate(); }),
-            kCommonRunLoopModes);
-    }
+    application.terminateOnSignals();
     {
         InstallerApp installer(NSBundle::mainBundle());
         installer.awakeFromNib();

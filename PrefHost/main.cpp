@@ -15,34 +15,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-int endPipe[2] = {-1, -1};
-
-void askToEnd(int)
-{
-    char byte = 1;
-    [[maybe_unused]] auto written = write(endPipe[1], &byte, 1);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
-    setLogChannel(LogChannel::Console);
-    setLogProcessName("System Preferences");
-    if (!environmentValue(kQtPlatformVariable) && !environmentValue(kDisplayVariable) && !environmentValue(kWaylandDisplayVariable))
-        setenv(kQtPlatformVariable, "offscreen", 1);
+    GUIApplication::prepareProgram("System Preferences");
 
     GUIApplication application;
-    // A signal only writes a byte; the run loop ends the program.
-    if (pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        std::signal(SIGTERM, askToEnd);
-        std::signal(SIGINT, askToEnd);
-        RunLoop::current().addFileDescriptorSource(
-            FileDescriptorSource::create(endPipe[0], FileDescriptorSource::Readable, [&application](int, int) { application.terminate(); }),
-            kCommonRunLoopModes);
-    }
+    application.terminateOnSignals();
     {
         PrefHostWindow window;
         std::string given = argc > 1 ? argv[1] : "";

@@ -1,4 +1,9 @@
 #include "AppKitGUI/GUIApplication.h"
+#include "Environment/Environment.h"
+#include <unistd.h>
+#include <fcntl.h>
+#include <cstdlib>
+#include <csignal>
 
 #include "AppKitGUI/QtRunLoopPump.h"
 #include "AppKitGUI/WindowReporter.h"
@@ -161,4 +166,34 @@ void GUIApplication::orderOut(QWidget* window)
 {
     if (window)
         window->hide();
+}
+
+namespace {
+
+int endPipe[2] = {-1, -1};
+
+void askToEnd(int)
+{
+    char byte = 1;
+    [[maybe_unused]] auto written = ::write(endPipe[1], &byte, 1);
+}
+
+} // namespace
+
+void GUIApplication::prepareProgram(const char* name)
+{
+    setLogChannel(LogChannel::Console);
+    setLogProcessName(name);
+    if (!environmentValue(kQtPlatformVariable) && !environmentValue(kDisplayVariable) && !environmentValue(kWaylandDisplayVariable))
+        setenv(kQtPlatformVariable, "offscreen", 1);
+}
+
+void GUIApplication::terminateOnSignals()
+{
+    if (endPipe[0] >= 0 || pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    std::signal(SIGTERM, askToEnd);
+    std::signal(SIGINT, askToEnd);
+    RunLoop::current().addFileDescriptorSource(
+        FileDescriptorSource::create(endPipe[0], FileDescriptorSource::Readable, [this](int, int) { terminate(); }), kCommonRunLoopModes);
 }

@@ -42,6 +42,13 @@ public:
     // The program's application object, or null.
     static GUIApplication* shared();
 
+    // What a program with windows does first: its lines go to its console
+    // under its name, and with no display it draws offscreen.
+    static void prepareProgram(const char* name);
+    // SIGTERM and SIGINT end the program through the run loop: the signal
+    // only writes a byte, the loop calls terminate().
+    void terminateOnSignals();
+
     // Serves the run loop in the default mode until terminate().
     void run();
     void terminate();

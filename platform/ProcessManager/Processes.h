@@ -48,7 +48,7 @@ struct ProcessInfoRec {
     ProcessSerialNumber processLauncher;
     UInt32 processLaunchDate = 0;
     UInt32 processActiveTime = 0;
-    FSSpec* processAppSpec = nullptr; // never filled: the machine has no file specifications
+    FSSpec* processAppSpec = nullptr; // never filled: the machine keeps no Carbon file records
 };
 inline constexpr UInt32 kProcessInfoRecMinimumLength = 60;
 
