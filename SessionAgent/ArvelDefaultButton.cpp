@@ -21,20 +21,6 @@ constexpr double kAttachRetrySleep = 0.5;
 constexpr int kAttachAttempts = 8;
 constexpr double kListingPollSleep = 0.25;
 
-template <class... Args>
-void verboseNotice(std::string_view format, const Args&... args)
-{
-    if (verboseLogging())
-        logNotice(format, args...);
-}
-
-template <class... Args>
-void verboseError(std::string_view format, const Args&... args)
-{
-    if (verboseLogging())
-        logError(format, args...);
-}
-
 // The observer callback: a new window or sheet in a watched process.
 void observerCallback(AXObserverRef, AXUIElementRef element, const std::string&, void* refcon)
 {

@@ -9,13 +9,6 @@
 
 namespace {
 
-template <class... Args>
-void verboseNotice(std::string_view format, const Args&... args)
-{
-    if (verboseLogging())
-        logNotice(format, args...);
-}
-
 std::string lastPathComponent(const std::string& path)
 {
     std::string trimmed = path;

@@ -22,13 +22,6 @@ constexpr double kReconnectInterval = 10.0;
 // Accessibility observers the mover needs.
 constexpr SInt32 kLastJaguarVersion = 0x102F;
 
-template <class... Args>
-void verboseNotice(std::string_view format, const Args&... args)
-{
-    if (verboseLogging())
-        logNotice(format, args...);
-}
-
 } // namespace
 
 ArvelSessionAgent::~ArvelSessionAgent()

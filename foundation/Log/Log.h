@@ -90,6 +90,21 @@ void logNotice(std::string_view format, const Args&... args)
 void initVerboseLoggingFromEnvironment();
 bool verboseLogging();
 void setVerboseLoggingForTesting(bool on);
+
+// A line written only when verbose logging is on.
+template <class... Args>
+void verboseNotice(std::string_view format, const Args&... args)
+{
+    if (verboseLogging())
+        logNotice(format, args...);
+}
+
+template <class... Args>
+void verboseError(std::string_view format, const Args&... args)
+{
+    if (verboseLogging())
+        logError(format, args...);
+}
 // Forgets the flag so that the next initVerboseLoggingFromEnvironment reads again.
 void resetVerboseLoggingForTesting();
 
