@@ -9,8 +9,10 @@
 //    machine's clock, the same clock as this program's). Against it, the
 //    bus's round trip (Peer.Ping to the machine service) times k, the
 //    round trips the path makes, counted: the verb itself, the pane's call
-//    for the daemon's system part of the configuration, and the machine
-//    link calls that wrote the HID system (one per configuration it got).
+//    for the daemon's system part of the configuration, and for each
+//    configuration the HID system got the two machine link calls that
+//    wrote it (the HID system found in the registry, then its properties
+//    set).
 // 2. The idle pane's CPU: the host's user and system time over a quiet
 //    spell.
 // 3. The calibration sheet's observed-geometry calls a second: the
@@ -65,8 +67,9 @@ std::optional<double> clickToHID(double* roundTrips)
         if (!now)
             return std::nullopt;
         if (now->first > before->first) {
-            // The verb, the daemon's system part, and each HID write.
-            *roundTrips = 1 + 1 + static_cast<double>(now->first - before->first);
+            // The verb, the daemon's system part, and each HID write
+            // (found, then written).
+            *roundTrips = 1 + 1 + 2 * static_cast<double>(now->first - before->first);
             return now->second - sent;
         }
         if (std::chrono::steady_clock::now() >= limit) {
