@@ -37,8 +37,7 @@ void ArvelHIDAccess::setHIDConfig(const Value& config)
         logError("ArvelHIDAccess error: Passed nil configuration. Config could not be written.\n");
         return;
     }
-    if (verboseLogging())
-        logNotice("ArvelHIDAccess: Sending %@", config);
+    verboseNotice("ArvelHIDAccess: Sending %@", config);
     io_service_t service = _findHIDSystem();
     if (!service) {
         logError("ArvelHIDAccess error: Did not locate the HIDSystem service. Config could not be written.\n");

@@ -90,8 +90,7 @@ void ArvelConfigPush::pushUser(std::uint32_t uid)
     NSUserDefaults::resetStandardUserDefaults();
     if (auto defaults = ArvelUserDefaults::create()) {
         Value props = defaults->hidPropertiesWithSystemHIDProperties(systemProperties);
-        if (verboseLogging())
-            logNotice("ArvelConfigPush: UID %d properties %@\n", uid, props);
+        verboseNotice("ArvelConfigPush: UID %d properties %@\n", uid, props);
         hidAccess->setHIDConfig(props);
         hidAccess->setHIDAccelerationForKey(defaults->trackpadSpeed(), std::string(kArvelTrackpadAccelerationKey));
     } else {

@@ -39,7 +39,6 @@ bool ArvelDOServer::publishObjectWithName(std::shared_ptr<DOObject> object, cons
 
     servedConnections_[registeredName] = connection;
     servedObjects_[registeredName] = object;
-    if (verboseLogging())
-        logNotice("ArvelDOServer: Published \"%@\" as \"%@\"\n", object->description(), registeredName);
+    verboseNotice("ArvelDOServer: Published \"%@\" as \"%@\"\n", object->description(), registeredName);
     return true;
 }

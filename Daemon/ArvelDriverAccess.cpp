@@ -269,8 +269,7 @@ void ArvelDriverAccess::sendDriverProperties(const Value& properties)
         logError("ArvelDriverAccess error: Driver properties could not be sent, driver is not loaded.\n");
         return;
     }
-    if (verboseLogging())
-        logNotice("ArvelDriverAccess: Sending properties %@", properties);
+    verboseNotice("ArvelDriverAccess: Sending properties %@", properties);
     kern_return_t r;
     {
         std::lock_guard lock(driverLock);
