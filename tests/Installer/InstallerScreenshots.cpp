@@ -8,19 +8,14 @@
 #include "InstallerFixture.h"
 
 #include "AppKitGUI/WindowReporter.h"
+#include "support/Screenshots.h"
 
 #include <gmock/gmock.h>
 
 #include <QApplication>
 #include <QDialog>
-#include <QFont>
-#include <QImage>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
-#include <QStyleFactory>
 
-#include <cstdlib>
 
 using ::testing::HasSubstr;
 
@@ -28,30 +23,11 @@ namespace {
 
 class InstallerScreenshots : public InstallerTest {
 protected:
-    InstallerScreenshots()
-    {
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
-    }
+    InstallerScreenshots() { screenshots::useFixedLook(); }
 
     void save(const std::string& name, QWidget* sheet = nullptr)
     {
-        const char* folder = std::getenv("ARVEL_SCREENSHOT_FOLDER");
-        ASSERT_NE(folder, nullptr) << "ARVEL_SCREENSHOT_FOLDER names the folder for the pictures";
-        QImage image = installer->installWindow->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        if (sheet) {
-            QPixmap drawn = sheet->grab();
-            QPainter painter(&image);
-            const int x = (image.width() - drawn.width()) / 2;
-            painter.fillRect(image.rect(), QColor(0, 0, 0, 40));
-            for (int spread = 6; spread > 0; spread -= 2)
-                painter.fillRect(QRect(x - spread, 0, drawn.width() + 2 * spread, drawn.height() + spread), QColor(0, 0, 0, 18));
-            painter.drawPixmap(x, 0, drawn);
-            painter.setPen(QColor(130, 130, 130));
-            painter.drawRect(QRect(x, -1, drawn.width() - 1, drawn.height()));
-        }
-        const std::string path = std::string(folder) + "/" + name + ".png";
-        EXPECT_TRUE(image.save(QString::fromStdString(path), "PNG")) << path;
+        screenshots::save(name, screenshots::windowWithSheet(installer->installWindow, sheet));
     }
 
     QWidget* alert()

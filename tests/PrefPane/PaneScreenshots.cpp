@@ -10,19 +10,16 @@
 #include "PaneFixture.h"
 
 #include "AppKitGUI/WindowReporter.h"
+#include "support/Screenshots.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QComboBox>
 #include <QDialog>
-#include <QFont>
+#include <QComboBox>
 #include <QImage>
 #include <QPainter>
-#include <QPixmap>
-#include <QStyleFactory>
 #include <QTabWidget>
 
-#include <cstdlib>
 #include <filesystem>
 
 using ::testing::HasSubstr;
@@ -31,11 +28,7 @@ namespace {
 
 class PaneScreenshots : public PaneTest {
 protected:
-    PaneScreenshots()
-    {
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
-    }
+    PaneScreenshots() { screenshots::useFixedLook(); }
 
     void calibrated()
     {
@@ -46,29 +39,7 @@ protected:
     // The pane's window, and the sheet on it when there is one.
     void save(const std::string& name, QWidget* sheet = nullptr)
     {
-        const char* folder = std::getenv("ARVEL_SCREENSHOT_FOLDER");
-        ASSERT_NE(folder, nullptr) << "ARVEL_SCREENSHOT_FOLDER names the folder for the pictures";
-        QImage image = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        if (sheet) {
-            QPixmap drawn = sheet->grab();
-            QPainter painter(&image);
-            const int x = (image.width() - drawn.width()) / 2;
-            // The window behind a sheet dims a little; the sheet casts a shadow.
-            painter.fillRect(image.rect(), QColor(0, 0, 0, 40));
-            for (int spread = 6; spread > 0; spread -= 2)
-                painter.fillRect(QRect(x - spread, 0, drawn.width() + 2 * spread, drawn.height() + spread), QColor(0, 0, 0, 18));
-            painter.drawPixmap(x, 0, drawn);
-            painter.setPen(QColor(130, 130, 130));
-            painter.drawRect(QRect(x, -1, drawn.width() - 1, drawn.height()));
-        }
-        saveImage(name, image);
-    }
-    void saveImage(const std::string& name, const QImage& image)
-    {
-        const char* folder = std::getenv("ARVEL_SCREENSHOT_FOLDER");
-        ASSERT_NE(folder, nullptr) << "ARVEL_SCREENSHOT_FOLDER names the folder for the pictures";
-        const std::string path = std::string(folder) + "/" + name + ".png";
-        EXPECT_TRUE(image.save(QString::fromStdString(path), "PNG")) << path;
+        screenshots::save(name, screenshots::windowWithSheet(window.get(), sheet));
     }
 
     // The alert the layer shows on the pane's window.
@@ -140,7 +111,7 @@ TEST_F(PaneScreenshots, TheApplicationSetPopUp)
     painter.drawRect(QRect(at, list->size() - QSize(1, 1)));
     painter.end();
     popUp->hidePopup();
-    saveImage("pane-application-sets", image);
+    screenshots::save("pane-application-sets", image);
 }
 
 TEST_F(PaneScreenshots, TheDaemonIsNotAvailable)
