@@ -8,6 +8,8 @@
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 const char* const kDistributedNotificationsInterface = "org.arvel.DistributedNotifications";
@@ -23,53 +25,114 @@ constexpr std::size_t kMaxNameBytes = 1024;
 
 } // namespace
 
+namespace {
+
+// What the carrier keeps while it listens: a match rule on the bus for each
+// name the program's centres observe, and one rule for every post while
+// some observed name is heard through it: any name, or a name a rule
+// cannot quote the same way for the bus library and the bus daemon (a
+// quote or a backslash in it; such a name is ours, not a user's).
+struct Listening {
+    MessageBus* bus;
+    DistributedNotificationHub* hub;
+    std::map<std::string, sdbus::Slot> rules;
+    std::size_t heardThroughEverything = 0;
+    sdbus::Slot everything;
+};
+
+bool isHeardThroughEverything(const std::string& name)
+{
+    return name.empty() || name.find_first_of("'\\") != std::string::npos;
+}
+
+std::string ruleFor(const std::string& name)
+{
+    std::string rule = std::string("type='signal',interface='") + kDistributedNotificationsInterface + "',member='" + kPostSignal + "'";
+    if (!name.empty())
+        rule += ",arg0='" + name + "'";
+    return rule;
+}
+
+void hear(Listening& listening, sdbus::Message& message)
+{
+    if (message.getSender() == listening.bus->uniqueName())
+        return;
+    std::string name;
+    std::optional<std::string_view> payload;
+    std::uint32_t session = 0;
+    bool all = false;
+    try {
+        message >> name;
+        payload = readByteArray(message);
+        if (payload)
+            message >> session >> all;
+    } catch (const sdbus::Error&) {
+        payload.reset();
+    }
+    // A missing argument reads as nothing rather than throwing.
+    if (!payload || !message) {
+        logError("DistributedNotificationCenter error: Dropped a post of the wrong shape from \"%s\".\n", message.getSender());
+        return;
+    }
+    if (name.size() > kMaxNameBytes) {
+        logError("DistributedNotificationCenter error: Dropped a post with a name of %u bytes from \"%s\".\n",
+            static_cast<unsigned>(name.size()), message.getSender());
+        return;
+    }
+    if (payload->size() > kMaxPayloadBytes) {
+        logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload of %u bytes is too large.\n", name,
+            message.getSender(), static_cast<unsigned>(payload->size()));
+        return;
+    }
+    std::optional<Value> decoded = propertyListFromData(*payload);
+    if (!decoded || !decoded->isDictionary()) {
+        logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload is not a dictionary.\n", name, message.getSender());
+        return;
+    }
+    Value object = (*decoded)["object"];
+    Value userInfo = (*decoded)["userInfo"];
+    Notification notification {name, object.isString() ? object : Value(), nullptr, userInfo.isDictionary() ? userInfo : Value()};
+    listening.hub->deliverLocally(session, notification, all);
+}
+
+} // namespace
+
 bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus& bus)
 {
     try {
         std::shared_ptr<sdbus::IObject> object = sdbus::createObject(bus.connection(), kCarrierPath);
-        std::string rule = std::string("type='signal',interface='") + kDistributedNotificationsInterface + "',member='" + kPostSignal + "'";
         MessageBus* busPointer = &bus;
-        DistributedNotificationHub* hubPointer = &hub;
-        bus.connection().addMatch(rule, [busPointer, hubPointer](sdbus::Message& message) {
-            if (message.getSender() == busPointer->uniqueName())
+        auto listening = std::make_shared<Listening>(Listening {&bus, &hub, {}, 0, {}});
+        hub.setInterestWatcher([listening](const std::string& name, bool observed) {
+            Listening& heard = *listening;
+            if (isHeardThroughEverything(name)) {
+                if (!observed) {
+                    if (heard.heardThroughEverything > 0 && --heard.heardThroughEverything == 0)
+                        heard.everything.reset();
+                    return;
+                }
+                if (heard.heardThroughEverything++ > 0 || heard.bus->isLost())
+                    return;
+            } else if (!observed) {
+                heard.rules.erase(name);
                 return;
-            std::string name;
-            std::optional<std::string_view> payload;
-            std::uint32_t session = 0;
-            bool all = false;
+            } else if (heard.bus->isLost()) {
+                return;
+            }
+            const bool everything = isHeardThroughEverything(name);
             try {
-                message >> name;
-                payload = readByteArray(message);
-                if (payload)
-                    message >> session >> all;
-            } catch (const sdbus::Error&) {
-                payload.reset();
+                sdbus::Slot slot = heard.bus->connection().addMatch(ruleFor(everything ? std::string() : name),
+                    [listening = &heard, everything](sdbus::Message& message) {
+                        // While the rule for every post stands, it alone hears them.
+                        if (!everything && listening->everything)
+                            return;
+                        hear(*listening, message);
+                    });
+                (everything ? heard.everything : heard.rules[name]) = std::move(slot);
+            } catch (const sdbus::Error& error) {
+                logError("DistributedNotificationCenter error: Unable to listen for \"%@\": %s\n", name, error.getMessage());
             }
-            // A missing argument reads as nothing rather than throwing.
-            if (!payload || !message) {
-                logError("DistributedNotificationCenter error: Dropped a post of the wrong shape from \"%s\".\n", message.getSender());
-                return;
-            }
-            if (name.size() > kMaxNameBytes) {
-                logError("DistributedNotificationCenter error: Dropped a post with a name of %u bytes from \"%s\".\n",
-                    static_cast<unsigned>(name.size()), message.getSender());
-                return;
-            }
-            if (payload->size() > kMaxPayloadBytes) {
-                logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload of %u bytes is too large.\n", name,
-                    message.getSender(), static_cast<unsigned>(payload->size()));
-                return;
-            }
-            std::optional<Value> decoded = propertyListFromData(*payload);
-            if (!decoded || !decoded->isDictionary()) {
-                logError("DistributedNotificationCenter error: Dropped \"%@\" from \"%s\": its payload is not a dictionary.\n", name, message.getSender());
-                return;
-            }
-            Value object = (*decoded)["object"];
-            Value userInfo = (*decoded)["userInfo"];
-            Notification notification {name, object.isString() ? object : Value(), nullptr, userInfo.isDictionary() ? userInfo : Value()};
-            hubPointer->deliverLocally(session, notification, all);
-        }, sdbus::floating_slot);
+        });
 
         hub.setForwarder([object, busPointer](std::uint32_t fromSession, const Notification& notification, bool all) {
             // Once the bus is gone, posts stay in this program without a

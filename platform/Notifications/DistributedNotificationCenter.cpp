@@ -58,6 +58,33 @@ void DistributedNotificationHub::deliverLocally(std::uint32_t fromSession, const
     }
 }
 
+void DistributedNotificationHub::setInterestWatcher(InterestWatcher watcher)
+{
+    interestWatcher_ = std::move(watcher);
+    if (!interestWatcher_)
+        return;
+    for (const auto& [name, count] : interest_)
+        interestWatcher_(name, true);
+}
+
+void DistributedNotificationHub::observe(const std::string& name)
+{
+    if (++interest_[name] == 1 && interestWatcher_)
+        interestWatcher_(name, true);
+}
+
+void DistributedNotificationHub::unobserve(const std::string& name)
+{
+    auto it = interest_.find(name);
+    if (it == interest_.end())
+        return;
+    if (--it->second > 0)
+        return;
+    interest_.erase(it);
+    if (interestWatcher_)
+        interestWatcher_(name, false);
+}
+
 // ---- centre
 
 DistributedNotificationCenter& DistributedNotificationCenter::defaultCenter()
@@ -86,7 +113,10 @@ DistributedNotificationCenter::DistributedNotificationCenter(std::uint32_t sessi
 
 DistributedNotificationCenter::~DistributedNotificationCenter()
 {
-    DistributedNotificationHub::shared().detach(this);
+    auto& hub = DistributedNotificationHub::shared();
+    for (const Registration& r : registrations_)
+        hub.unobserve(r.name);
+    hub.detach(this);
     source_->invalidate();
 }
 
@@ -95,11 +125,18 @@ void DistributedNotificationCenter::addObserver(const void* observer, Callback c
     if (!observer || !callback)
         return;
     registrations_.push_back({nextId_++, observer, std::string(name), std::move(object), std::move(callback)});
+    DistributedNotificationHub::shared().observe(registrations_.back().name);
 }
 
 void DistributedNotificationCenter::removeObserver(const void* observer)
 {
-    std::erase_if(registrations_, [&](const Registration& r) { return r.observer == observer; });
+    auto& hub = DistributedNotificationHub::shared();
+    std::erase_if(registrations_, [&](const Registration& r) {
+        if (r.observer != observer)
+            return false;
+        hub.unobserve(r.name);
+        return true;
+    });
 }
 
 void DistributedNotificationCenter::postNotificationName(const std::string& name, Value object, Value userInfo, bool deliverToAllSessions)

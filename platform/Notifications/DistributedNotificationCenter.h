@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,7 +92,19 @@ public:
     void setForwarder(Forwarder forwarder) { forwarder_ = std::move(forwarder); }
     void deliverLocally(std::uint32_t fromSession, const Notification& notification, bool deliverToAllSessions);
 
+    // The names the centres observe, counted over their observers (an
+    // empty name: any). A bus carrier listens for these names alone, so a
+    // post wakes only the programs that observe it. The watcher hears every
+    // name observed so far when it is set, then each name as its first
+    // observer comes and its last goes.
+    using InterestWatcher = std::function<void(const std::string& name, bool observed)>;
+    void setInterestWatcher(InterestWatcher watcher);
+    void observe(const std::string& name);
+    void unobserve(const std::string& name);
+
 private:
     std::vector<DistributedNotificationCenter*> centres_;
     Forwarder forwarder_;
+    std::map<std::string, std::size_t> interest_;
+    InterestWatcher interestWatcher_;
 };

@@ -155,4 +155,43 @@ TEST_F(DistributedNotificationsOnThePrivateBus, DropPostsThatDoNotFitWithOneLine
     }));
 }
 
+// A program hears only the names it observes: other posts, ill-shaped ones
+// included, never wake it, so there is nothing to drop or log. Beside an
+// observer of every name, and of a name with a quote in it, each post
+// still comes once.
+TEST_F(DistributedNotificationsOnThePrivateBus, ReachOnlyTheProgramsThatObserveTheirName)
+{
+    DistributedNotificationCenter centre(501);
+    std::vector<std::string> heard;
+    centre.addObserver(&heard, [&](const Notification& n) { heard.push_back(n.name); }, "Wanted");
+    auto sender = sdbus::createSessionBusConnectionWithAddress(bus_->address());
+    auto object = sdbus::createObject(*sender, "/org/arvel/Elsewhere");
+    const std::string dictionary = binaryPropertyListData(Value::dictionary({})).value_or("");
+    auto post = [&](const std::string& name, bool fits) {
+        auto signal = object->createSignal(kDistributedNotificationsInterface, "Post");
+        signal << name;
+        if (fits) {
+            appendByteArray(signal, dictionary);
+            signal << 501u << false;
+        }
+        object->emitSignal(signal);
+    };
+
+    ScopedLogCapture log;
+    post("Unwanted", false);
+    post("Unwanted", true);
+    post("Wanted", true);
+    ASSERT_TRUE(runLoopUntil([&] { return !heard.empty(); }));
+    EXPECT_EQ(heard, std::vector<std::string> {"Wanted"});
+    EXPECT_EQ(log.lines(), std::vector<std::string> {});
+
+    Listener any(501);
+    centre.addObserver(&centre, [&](const Notification& n) { heard.push_back(n.name); }, "It's odd");
+    post("It's odd", true);
+    post("Wanted", true);
+    post("Done", true);
+    ASSERT_TRUE(runLoopUntil([&] { return any.received.size() == 3; }));
+    EXPECT_EQ(heard, (std::vector<std::string> {"Wanted", "It's odd", "Wanted"}));
+}
+
 } // namespace
