@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +50,16 @@ const char* const kAccounts = "root:x:0:0:root:/var/root:/bin/sh\n"
                               "carol:x:503:20:carol:/Users/carol:/bin/sh\n";
 const char* const kGroups = "root:x:0:\nstaff:x:20:alice,bob,carol\nnogroup:x:65534:\n";
 
+// In a child about to run a program: it goes with the test that started it,
+// however the test ends (a crash or ctest's time-out included), rather than
+// run on and hold the test's output open. Asked after any change of ids,
+// which clears it.
+void endWithParent(int signal, pid_t parent)
+{
+    if (prctl(PR_SET_PDEATHSIG, signal) != 0 || getppid() != parent)
+        _exit(126);
+}
+
 } // namespace
 
 PrivateBus& PrivateBus::shared()
@@ -68,11 +79,14 @@ PrivateBus::PrivateBus()
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         throw std::runtime_error("no pipe for the bus address");
+    const pid_t test = getpid();
     busPid_ = fork();
     if (busPid_ == 0) {
+        endWithParent(SIGTERM, test);
         dup2(pipeFds[1], 3);
         int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
+        dup2(null, 1);
         dup2(null, 2);
         std::string config = "--config-file=" + folder_.file("bus.conf");
         setenv("LD_PRELOAD", "libnss_wrapper.so", 1);
@@ -121,6 +135,7 @@ pid_t PrivateBus::startAsUser(std::uint32_t uid, const std::string& program, con
 pid_t PrivateBus::startProgram(std::optional<std::uint32_t> uid, const std::string& program,
     const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
 {
+    const pid_t test = getpid();
     pid_t pid = fork();
     if (pid == 0) {
         for (const auto& entry : environment)
@@ -150,6 +165,7 @@ pid_t PrivateBus::startProgram(std::optional<std::uint32_t> uid, const std::stri
                 _exit(126);
             close(lines);
         }
+        endWithParent(SIGKILL, test);
         std::vector<char*> argv {const_cast<char*>(program.c_str())};
         for (const auto& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));
