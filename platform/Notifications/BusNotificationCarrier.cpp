@@ -23,15 +23,12 @@ constexpr std::size_t kMaxPayloadBytes = 1024 * 1024;
 // Nor is a longer name; it is not echoed into the log either.
 constexpr std::size_t kMaxNameBytes = 1024;
 
-} // namespace
-
-namespace {
-
 // What the carrier keeps while it listens: a match rule on the bus for each
 // name the program's centres observe, and one rule for every post while
 // some observed name is heard through it: any name, or a name a rule
 // cannot quote the same way for the bus library and the bus daemon (a
-// quote or a backslash in it; such a name is ours, not a user's).
+// quote or a backslash in it; such a name is the system's own, not a
+// user's).
 struct Listening {
     MessageBus* bus;
     DistributedNotificationHub* hub;
