@@ -24,17 +24,25 @@ constexpr std::size_t kMaxPayloadBytes = 1024 * 1024;
 constexpr std::size_t kMaxNameBytes = 1024;
 
 // What the carrier keeps while it listens: a match rule on the bus for each
-// name the program's centres observe, and one rule for every post while
-// some observed name is heard through it: any name, or a name a rule
-// cannot quote the same way for the bus library and the bus daemon (a
-// quote or a backslash in it; such a name is the system's own, not a
-// user's).
+// name the program's centres observe, and one rule for every post (asked
+// for as the name "") while some observed name is heard through it: any
+// name, or a name a rule cannot quote the same way for the bus library and
+// the bus daemon (a quote or a backslash in it; such a name is the
+// system's own, not a user's).
 struct Listening {
+    struct Rule {
+        std::size_t names = 0; // the observed names heard through it
+        sdbus::Slot slot;
+    };
     MessageBus* bus;
     DistributedNotificationHub* hub;
-    std::map<std::string, sdbus::Slot> rules;
-    std::size_t heardThroughEverything = 0;
-    sdbus::Slot everything;
+    std::map<std::string, Rule> rules;
+
+    bool hearsEverything() const
+    {
+        auto it = rules.find({});
+        return it != rules.end() && it->second.slot;
+    }
 };
 
 bool isHeardThroughEverything(const std::string& name)
@@ -99,33 +107,26 @@ bool BusNotificationCarrier::attach(DistributedNotificationHub& hub, MessageBus&
     try {
         std::shared_ptr<sdbus::IObject> object = sdbus::createObject(bus.connection(), kCarrierPath);
         MessageBus* busPointer = &bus;
-        auto listening = std::make_shared<Listening>(Listening {&bus, &hub, {}, 0, {}});
+        auto listening = std::make_shared<Listening>(Listening {&bus, &hub, {}});
         hub.setInterestWatcher([listening](const std::string& name, bool observed) {
             Listening& heard = *listening;
-            if (isHeardThroughEverything(name)) {
-                if (!observed) {
-                    if (heard.heardThroughEverything > 0 && --heard.heardThroughEverything == 0)
-                        heard.everything.reset();
-                    return;
-                }
-                if (heard.heardThroughEverything++ > 0 || heard.bus->isLost())
-                    return;
-            } else if (!observed) {
-                heard.rules.erase(name);
-                return;
-            } else if (heard.bus->isLost()) {
+            const std::string asked = isHeardThroughEverything(name) ? std::string() : name;
+            if (!observed) {
+                auto it = heard.rules.find(asked);
+                if (it != heard.rules.end() && --it->second.names == 0)
+                    heard.rules.erase(it);
                 return;
             }
-            const bool everything = isHeardThroughEverything(name);
+            Listening::Rule& rule = heard.rules[asked];
+            if (rule.names++ > 0 || heard.bus->isLost())
+                return;
             try {
-                sdbus::Slot slot = heard.bus->connection().addMatch(ruleFor(everything ? std::string() : name),
-                    [listening = &heard, everything](sdbus::Message& message) {
-                        // While the rule for every post stands, it alone hears them.
-                        if (!everything && listening->everything)
-                            return;
-                        hear(*listening, message);
-                    });
-                (everything ? heard.everything : heard.rules[name]) = std::move(slot);
+                rule.slot = heard.bus->connection().addMatch(ruleFor(asked), [listening = &heard, asked](sdbus::Message& message) {
+                    // While the rule for every post stands, it alone hears them.
+                    if (!asked.empty() && listening->hearsEverything())
+                        return;
+                    hear(*listening, message);
+                });
             } catch (const sdbus::Error& error) {
                 logError("DistributedNotificationCenter error: Unable to listen for \"%@\": %s\n", name, error.getMessage());
             }
